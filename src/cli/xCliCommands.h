@@ -1,0 +1,7 @@
+#pragma once
+// The commands of twinsifter-cli. Each takes its own arguments and returns the exit code.
+
+#include <string>
+#include <vector>
+
+int RunSignature(const std::vector<std::string>& args);

@@ -1,0 +1,25 @@
+#include "xColors.h"
+
+#include <algorithm>
+
+TColorTriple RGBToHSL(const TColorTriple& rgb) {
+  const double red = rgb.A;
+  const double green = rgb.B;
+  const double blue = rgb.C;
+  const double max = std::max({red, green, blue});
+  const double min = std::min({red, green, blue});
+  const double lightness = (max + min) / 2;
+  if (max == min) return {static_cast<float>(lightness), 0.0f, 0.0f};
+  const double d = max - min;
+  const double saturation = lightness < 0.5 ? d / (max + min) : d / (2 - max - min);
+  double hue;
+  if (red == max)
+    hue = (green - blue) / d;
+  else if (green == max)
+    hue = (blue - red) / d + 2;
+  else
+    hue = (red - green) / d + 4;
+  hue /= 6;
+  if (hue < 0) hue += 1;
+  return {static_cast<float>(lightness), static_cast<float>(hue), static_cast<float>(saturation)};
+}

@@ -1,0 +1,97 @@
+// JPEG through libjpeg (the version-62 interface), decoded at full resolution row by row:
+// only one scanline is held, so the size of the picture does not bound memory.
+
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "xPicDecode.h"
+
+namespace {
+
+// Beyond this libjpeg fails instead of allocating (it has no backing store here): only a
+// progressive or multi-scan picture of hundreds of megapixels needs that much.
+constexpr long JpegMemoryLimit = 512L * 1024 * 1024;
+
+struct TJpegErrors {
+  jpeg_error_mgr Manager;
+  std::jmp_buf Jump;
+};
+
+[[noreturn]] void JpegFail(j_common_ptr info) {
+  auto* errors = reinterpret_cast<TJpegErrors*>(info->err);
+  std::longjmp(errors->Jump, 1);
+}
+
+void JpegMessage(j_common_ptr info, int level) {
+  // A file that ends before its picture does is a failure, not a grey lower half.
+  if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) JpegFail(info);
+}
+
+// Adobe writes CMYK inverted (0 = full ink); a photo application's CMYK JPEG reads right
+// with this, a plain one comes out as its negative, as in most viewers.
+void CmykToRgb(JSAMPROW row, int width) {
+  for (int x = 0; x < width; ++x) {
+    const unsigned c = row[4 * x], m = row[4 * x + 1], y = row[4 * x + 2], k = row[4 * x + 3];
+    row[3 * x] = static_cast<JSAMPLE>((c * k + 127) / 255);
+    row[3 * x + 1] = static_cast<JSAMPLE>((m * k + 127) / 255);
+    row[3 * x + 2] = static_cast<JSAMPLE>((y * k + 127) / 255);
+  }
+}
+
+// Kept free of C++ objects with destructors: libjpeg leaves by longjmp.
+TDecodeResult DecodeOpenFile(std::FILE* file, TPictureSink& sink) {
+  jpeg_decompress_struct info;
+  std::memset(&info, 0, sizeof info);
+  TJpegErrors errors;
+  info.err = jpeg_std_error(&errors.Manager);
+  errors.Manager.error_exit = JpegFail;
+  errors.Manager.emit_message = JpegMessage;
+  if (setjmp(errors.Jump) != 0) {
+    jpeg_destroy_decompress(&info);
+    return TDecodeResult::Failed;
+  }
+  jpeg_create_decompress(&info);
+  info.mem->max_memory_to_use = JpegMemoryLimit;
+  jpeg_stdio_src(&info, file);
+  jpeg_read_header(&info, TRUE);
+  const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
+  info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+  jpeg_start_decompress(&info);
+  const int width = static_cast<int>(info.output_width);
+  const int height = static_cast<int>(info.output_height);
+  if (width <= 0 || height <= 0) {
+    jpeg_destroy_decompress(&info);
+    return TDecodeResult::Empty;
+  }
+  if (!sink.Begin(width, height)) {
+    jpeg_destroy_decompress(&info);
+    return TDecodeResult::Failed;
+  }
+  JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                                             info.output_width * static_cast<JDIMENSION>(info.output_components), 1);
+  const int last = sink.LastWantedRow();
+  while (static_cast<int>(info.output_scanline) <= last) {
+    const int y = static_cast<int>(info.output_scanline);
+    if (jpeg_read_scanlines(&info, row, 1) != 1) break;
+    if (!sink.WantsRow(y)) continue;
+    if (cmyk) CmykToRgb(row[0], width);
+    sink.PutRow(y, row[0], TPixelFormat::RGB8);
+  }
+  // The rows after the last sampled one are not needed.
+  jpeg_destroy_decompress(&info);
+  return TDecodeResult::Ok;
+}
+
+}  // namespace
+
+TDecodeResult DecodeJpeg(const std::string& path, TPictureSink& sink) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return TDecodeResult::Failed;
+  const TDecodeResult result = DecodeOpenFile(file, sink);
+  std::fclose(file);
+  return result;
+}

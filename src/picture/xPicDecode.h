@@ -1,0 +1,41 @@
+#pragma once
+// The decoders behind picture loading. A decoder reports the picture's size to a sink, then
+// hands it rows from the top; the sink says which rows it wants, so that a decoder that can
+// go row by row never holds more than one row of a large picture.
+
+#include <cstdint>
+#include <string>
+
+enum class TPixelFormat {
+  RGB8,   // red, green, blue
+  RGBA8,  // red, green, blue, straight alpha (255 = opaque)
+};
+
+class TPictureSink {
+public:
+  virtual ~TPictureSink() = default;
+  // The decoded size, always at least 1 x 1. False refuses the picture (too large).
+  virtual bool Begin(int width, int height) = 0;
+  virtual bool WantsRow(int y) const = 0;
+  // The last row any caller wants; a decoder may stop after it.
+  virtual int LastWantedRow() const = 0;
+  virtual void PutRow(int y, const std::uint8_t* pixels, TPixelFormat format) = 0;
+};
+
+enum class TDecodeResult {
+  Ok,
+  Failed,  // not decodable, truncated, or beyond the resource limits
+  Empty,   // decoded, but width x height <= 0
+};
+
+// Pictures larger than this many pixels are refused by every decoder: decoding one would take
+// minutes or, for decoders that hold the whole picture, more memory than the machine has.
+inline constexpr std::int64_t MaxPicturePixels = std::int64_t{1} << 30;
+
+TDecodeResult DecodeJpeg(const std::string& path, TPictureSink& sink);
+TDecodeResult DecodePng(const std::string& path, TPictureSink& sink);
+// Everything else: the format registry, chosen by the lower-cased extension with its dot.
+TDecodeResult DecodeRegistry(const std::string& path, const std::string& extension, TPictureSink& sink);
+
+// Lower-cased extensions (with the dot) that count as pictures, whether or not they decode here.
+bool IsPictureExtension(const std::string& lowerExtension);

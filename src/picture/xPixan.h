@@ -1,0 +1,66 @@
+#pragma once
+// The picture analyser: decodes a picture file into a 128 x 128 working picture, builds its
+// brightness grid and hue histogram, and computes the picture's signature. One analyser
+// serves one caller at a time; several analysers may work side by side.
+
+#include <cstdint>
+#include <string>
+
+#include "xBitmap.h"
+#include "xHaar.h"
+#include "xMatrix.h"
+#include "xPicSign.h"
+#include "xVector.h"
+
+inline constexpr int WorkingSize = 128;  // the working picture is WorkingSize x WorkingSize
+inline constexpr int HueBins = 32;
+
+struct TPictureSize {
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  bool operator==(const TPictureSize&) const = default;
+};
+
+class TPixan {
+public:
+  TPixan();
+
+  // Decodes the file and draws it into the working picture. On failure the previous working
+  // picture, grid and size stay.
+  bool LoadPicture(const std::string& name);
+  // Brightness grid (x, y) from a 128 x 128 picture and, with hue, the normalised hue histogram.
+  void FillGrid(const TBitmap24& picture, bool withHue);
+
+  static void Rotate180(const TBitmap24& source, TBitmap24& destination);
+  static void Rotate90Left(const TBitmap24& source, TBitmap24& destination);
+  static void Rotate90Right(const TBitmap24& source, TBitmap24& destination);
+  static void FlipVertical(const TBitmap24& source, TBitmap24& destination);
+  static void FlipHorizontal(const TBitmap24& source, TBitmap24& destination);
+
+  // The H-trace and the L-traces of variant 0 and of every element 1 .. 5 in the set. The
+  // signature must have been created with at least that set.
+  bool Analyse(const std::string& name, TPicSign& signature, TPicVariants variants);
+  // An L-trace from the block rows r0..r1, columns c0..c1 of a transformed grid.
+  void ExtractTrace(const TMatrix& grid, TPicTrace& trace, int r0, int r1, int c0, int c1);
+  static void StoreHueTrace(const TVector& histogram, TPicTrace& trace);
+  // About 1 for alike traces: the dot product of the bytes over 127^2 (signed) or 255^2.
+  static float CompareTraces(const TPicTrace& a, const TPicTrace& b, bool unsignedBytes);
+
+  const std::string& LastError() const { return LastError_; }
+  TPictureSize PictureSize() const { return PictureSize_; }
+
+  const TBitmap24& WorkingPicture() const { return Working; }
+  const TMatrix& Grid() const { return Grid_; }
+  const TVector& HueHistogram() const { return Hue; }
+
+private:
+  TBitmap24 Working;
+  TBitmap24 Variant;
+  TBitmap24 Staging;  // decoding target, swapped in on success
+  TMatrix Grid_;
+  TVector Hue;
+  TVector Coefficients;
+  THaar2D Transformer;
+  std::string LastError_;
+  TPictureSize PictureSize_;
+};
