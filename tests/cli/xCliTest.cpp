@@ -1,0 +1,131 @@
+// twinsifter-cli as a user runs it, and its JSON strings.
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <regex>
+
+#include "xCliArgs.h"
+#include "xCliJson.h"
+#include "xTestFiles.h"
+
+namespace {
+
+struct TRun {
+  int ExitCode;
+  std::string Out;
+  std::string Err;
+};
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+TRun RunCli(const std::string& arguments, const TTempDir& dir) {
+  const std::string errFile = dir.File("stderr.txt");
+  const std::string command = std::string(TWINSIFTER_CLI) + " " + arguments + " 2>" + Quote(errFile);
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  std::string out;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+  const int status = ::pclose(pipe);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, ReadBytes(errFile)};
+}
+
+// The numbers of a JSON array that follows `key` in `json`.
+std::vector<int> ArrayAfter(const std::string& json, const std::string& key) {
+  const auto at = json.find(key);
+  if (at == std::string::npos) return {};
+  const auto open = json.find('[', at);
+  const auto close = json.find(']', open);
+  std::vector<int> numbers;
+  const std::string body = json.substr(open + 1, close - open - 1);
+  std::size_t pos = 0;
+  while (pos < body.size()) {
+    std::size_t used = 0;
+    numbers.push_back(std::stoi(body.substr(pos), &used));
+    pos += used + 1;
+  }
+  return numbers;
+}
+
+}  // namespace
+
+TEST(CliSignature, PrintsTheSignatureAsJson) {
+  TTempDir dir;
+  const std::string picture = dir.File("blue picture.png");
+  WritePng(picture, TTestImage(300, 200, 0, 0, 255));
+  const TRun run = RunCli("signature --variants r180,hflip,grey " + Quote(picture), dir);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_TRUE(std::regex_search(run.Out, std::regex(R"(^\{"width": 300, "height": 200, "l": \{"0": \[)")))
+      << run.Out.substr(0, 80);
+  const std::vector<int> l0 = ArrayAfter(run.Out, "\"0\":");
+  ASSERT_EQ(l0.size(), 1024U);
+  EXPECT_EQ(l0[0], 127) << "a plain picture has only its mean";
+  EXPECT_EQ(ArrayAfter(run.Out, "\"1\":").size(), 1024U);
+  EXPECT_EQ(ArrayAfter(run.Out, "\"5\":").size(), 1024U);
+  EXPECT_EQ(run.Out.find("\"2\":"), std::string::npos) << "variants not asked for are absent";
+  const std::vector<int> h = ArrayAfter(run.Out, "\"h\":");
+  ASSERT_EQ(h.size(), 32U);
+  EXPECT_EQ(h[21], 255) << "blue's hue bin";
+}
+
+TEST(CliSignature, FailuresAndUsage) {
+  TTempDir dir;
+  const std::string missing = dir.File("missing.jpg");
+  const std::string broken = dir.File("broken.png");
+  WriteBytes(broken, "not a picture");
+  const struct {
+    std::string Arguments;
+    int ExitCode;
+    std::string Err;  // start of the message on stderr
+  } cases[] = {
+      {"signature " + Quote(missing), 1, "File \"" + missing + "\" not found\n"},
+      {"signature " + Quote(broken), 1, "Failed to load \"" + broken + "\"\n"},
+      {"signature", 2, "twinsifter-cli signature: a picture file is needed"},
+      {"signature --variants r45 " + Quote(broken), 2, "twinsifter-cli signature: unknown variant \"r45\""},
+      {"signature --variants", 2, "twinsifter-cli signature: --variants needs a value"},
+      {"signature a.png b.png", 2, "twinsifter-cli signature: unexpected argument \"b.png\""},
+      {"", 2, "Twinsifter "},
+  };
+  for (const auto& c : cases) {
+    const TRun run = RunCli(c.Arguments, dir);
+    EXPECT_EQ(run.ExitCode, c.ExitCode) << c.Arguments;
+    EXPECT_EQ(run.Err.substr(0, c.Err.size()), c.Err) << c.Arguments;
+    EXPECT_EQ(run.Out, "") << c.Arguments;
+  }
+}
+
+TEST(CliArgs, VariantNames) {
+  TPicVariants variants;
+  std::string error;
+  ASSERT_TRUE(ParseVariants("r180,r90l,r90r,vflip,hflip,grey", variants, error));
+  EXPECT_EQ(variants.Bits(), 0x7F);
+  ASSERT_TRUE(ParseVariants("", variants, error));
+  EXPECT_EQ(variants, TPicVariants());
+  EXPECT_FALSE(ParseVariants("r180,R90L", variants, error));
+  EXPECT_EQ(error, "unknown variant \"R90L\" (known: r180, r90l, r90r, vflip, hflip, grey)");
+}
+
+TEST(CliJson, StringsAreEscapedAndInvalidBytesBecomeSurrogates) {
+  const struct {
+    std::string Text, Json;
+  } cases[] = {
+      {"plain", "\"plain\""},
+      {"a\"b\\c", R"("a\"b\\c")"},
+      {"line\nfeed\ttab\r\x01", R"("line\nfeed\ttab\r\u0001")"},
+      {"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\""},
+      {"latin1 \xE9!", R"("latin1 \udce9!")"},
+      {"\xC0\xAF", R"("\udcc0\udcaf")"},                 // overlong
+      {"\xED\xA0\x80", R"("\udced\udca0\udc80")"},       // encoded surrogate
+      {"\xE2\x82", R"("\udce2\udc82")"},                 // cut short
+      {"\xF4\x90\x80\x80", R"("\udcf4\udc90\udc80\udc80")"},  // beyond U+10FFFF
+      {std::string("nul\0byte", 8), R"("nul\u0000byte")"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(JsonString(c.Text), c.Json) << c.Json;
+}

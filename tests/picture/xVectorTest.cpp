@@ -1,3 +1,0 @@
-#include <gtest/gtest.h>
-#include "xVector.h"
-TEST(Vector, Empty) { EXPECT_EQ(TVector().Count(), 0); }
