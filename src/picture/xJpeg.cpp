@@ -73,13 +73,14 @@ TDecodeResult DecodeOpenFile(std::FILE* file, TPictureSink& sink) {
   }
   JSAMPARRAY row = (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
                                              info.output_width * static_cast<JDIMENSION>(info.output_components), 1);
-  const int last = sink.LastWantedRow();
-  while (static_cast<int>(info.output_scanline) <= last) {
-    const int y = static_cast<int>(info.output_scanline);
-    if (jpeg_read_scanlines(&info, row, 1) != 1) break;
-    if (!sink.WantsRow(y)) continue;
+  // Rows nobody samples are skipped: libjpeg still reads their data, but spends no time on
+  // their pixels. The rows it does return are the ones a full decode gives.
+  for (int next = sink.NextWantedRow(0); next >= 0; next = sink.NextWantedRow(next + 1)) {
+    const auto current = static_cast<int>(info.output_scanline);
+    if (next > current) jpeg_skip_scanlines(&info, static_cast<JDIMENSION>(next - current));
+    if (static_cast<int>(info.output_scanline) != next || jpeg_read_scanlines(&info, row, 1) != 1) break;
     if (cmyk) CmykToRgb(row[0], width);
-    sink.PutRow(y, row[0], TPixelFormat::RGB8);
+    sink.PutRow(next, row[0], TPixelFormat::RGB8);
   }
   // The rows after the last sampled one are not needed.
   jpeg_destroy_decompress(&info);

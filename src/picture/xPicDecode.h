@@ -19,6 +19,12 @@ public:
   virtual bool WantsRow(int y) const = 0;
   // The last row any caller wants; a decoder may stop after it.
   virtual int LastWantedRow() const = 0;
+  // The first wanted row at or after y, or -1 when none is left; a decoder may skip to it.
+  virtual int NextWantedRow(int y) const {
+    for (const int last = LastWantedRow(); y <= last; ++y)
+      if (WantsRow(y)) return y;
+    return -1;
+  }
   virtual void PutRow(int y, const std::uint8_t* pixels, TPixelFormat format) = 0;
 };
 

@@ -32,7 +32,10 @@ TPixan::TPixan()
       Variant(Working),
       Staging(WorkingSize, WorkingSize),
       Grid_(WorkingSize, WorkingSize),
-      Hue(HueBins) {}
+      Hue(HueBins),
+      Block(TraceSide, TraceSide),
+      Averages(TraceSide, TraceSide),
+      AveragesT(TraceSide, TraceSide) {}
 
 bool TPixan::LoadPicture(const std::string& name) {
   LastError_.clear();
@@ -144,12 +147,17 @@ bool TPixan::Analyse(const std::string& name, TPicSign& signature, TPicVariants 
     if (LastError_.empty()) LastError_ = "Failed to load \"" + name + "\"";
     return false;
   }
+  return AnalyseLoaded(signature, variants);
+}
+
+bool TPixan::AnalyseLoadedPlain(TPicSign& signature, TPicVariants variants) {
   FillGrid(Working, true);
   if (!Transformer.Transform(Grid_, 1)) {
     LastError_ = "Failed to analyse picture";
     return false;
   }
-  ExtractTrace(Grid_, *signature.LTrace(pvOriginal), 0, 31, 0, 31);
+  ExtractTrace(Grid_, *signature.LTrace(pvOriginal), 0, TraceSide - 1, 0, TraceSide - 1);
+  KeepBlock();
   StoreHueTrace(Hue, signature.HTrace());
   using TTransform = void (*)(const TBitmap24&, TBitmap24&);
   static constexpr TTransform transforms[] = {nullptr, Rotate180, Rotate90Left, Rotate90Right, FlipVertical,
@@ -164,9 +172,15 @@ bool TPixan::Analyse(const std::string& name, TPicSign& signature, TPicVariants 
       LastError_ = "Failed to analyse picture";
       return false;
     }
-    ExtractTrace(Grid_, *trace, 0, 31, 0, 31);
+    ExtractTrace(Grid_, *trace, 0, TraceSide - 1, 0, TraceSide - 1);
+    KeepBlock();
   }
   return true;
+}
+
+void TPixan::KeepBlock() {
+  for (int r = 0; r < TraceSide; ++r)
+    for (int c = 0; c < TraceSide; ++c) Block.Items(r, c, Grid_.Items(r, c));
 }
 
 void TPixan::ExtractTrace(const TMatrix& grid, TPicTrace& trace, int r0, int r1, int c0, int c1) {
@@ -195,12 +209,23 @@ void TPixan::StoreHueTrace(const TVector& histogram, TPicTrace& trace) {
 
 namespace {
 
-// Dot product of two byte strings read as T. Chunks of 16,384 keep each 32-bit partial sum
-// exact (16,384 x 255 x 255 < 2^31), and the inner loop vectorises.
-template <typename T>
-std::int64_t DotProduct(const std::uint8_t* a, const std::uint8_t* b, int n) {
-  const auto* x = reinterpret_cast<const T*>(a);
-  const auto* y = reinterpret_cast<const T*>(b);
+// Dot products of two byte strings. Chunks of 16,384 keep each 32-bit partial sum exact
+// (16,384 x 255 x 255 < 2^31). The loops vectorise; the clones let machines with AVX2 widen
+// the bytes sixteen at a time, which halves the time of an L-trace comparison.
+#define TS_DOT_CLONES __attribute__((target_clones("avx2", "default")))
+
+TS_DOT_CLONES std::int64_t DotSigned(const std::int8_t* x, const std::int8_t* y, int n) {
+  std::int64_t sum = 0;
+  for (int start = 0; start < n; start += 16384) {
+    const int end = std::min(n, start + 16384);
+    std::int32_t partial = 0;
+    for (int k = start; k < end; ++k) partial += static_cast<std::int32_t>(x[k]) * static_cast<std::int32_t>(y[k]);
+    sum += partial;
+  }
+  return sum;
+}
+
+TS_DOT_CLONES std::int64_t DotUnsigned(const std::uint8_t* x, const std::uint8_t* y, int n) {
   std::int64_t sum = 0;
   for (int start = 0; start < n; start += 16384) {
     const int end = std::min(n, start + 16384);
@@ -215,7 +240,8 @@ std::int64_t DotProduct(const std::uint8_t* a, const std::uint8_t* b, int n) {
 
 float TPixan::CompareTraces(const TPicTrace& a, const TPicTrace& b, bool unsignedBytes) {
   TS_ASSERT(a.Length() == b.Length());
-  if (unsignedBytes)
-    return static_cast<float>(static_cast<double>(DotProduct<std::uint8_t>(a.Data(), b.Data(), a.Length())) / 65025.0);
-  return static_cast<float>(static_cast<double>(DotProduct<std::int8_t>(a.Data(), b.Data(), a.Length())) / 16129.0);
+  if (unsignedBytes) return static_cast<float>(static_cast<double>(DotUnsigned(a.Data(), b.Data(), a.Length())) / 65025.0);
+  const auto* x = reinterpret_cast<const std::int8_t*>(a.Data());
+  const auto* y = reinterpret_cast<const std::int8_t*>(b.Data());
+  return static_cast<float>(static_cast<double>(DotSigned(x, y, a.Length())) / 16129.0);
 }

@@ -14,6 +14,7 @@
 
 inline constexpr int WorkingSize = 128;  // the working picture is WorkingSize x WorkingSize
 inline constexpr int HueBins = 32;
+inline constexpr int TraceSide = 32;     // an L-trace keeps the top-left TraceSide x TraceSide coefficients
 
 struct TPictureSize {
   std::int32_t Width = 0;
@@ -40,6 +41,12 @@ public:
   // The H-trace and the L-traces of variant 0 and of every element 1 .. 5 in the set. The
   // signature must have been created with at least that set.
   bool Analyse(const std::string& name, TPicSign& signature, TPicVariants variants);
+  // The same from the picture loaded last: everything after decoding. Gives exactly the
+  // signature of AnalyseLoadedPlain, which follows the algorithm step by step, at a fraction of
+  // its cost: only the 32 x 32 block the traces keep is transformed, and the variants are
+  // derived from the grid of the unchanged picture.
+  bool AnalyseLoaded(TPicSign& signature, TPicVariants variants);
+  bool AnalyseLoadedPlain(TPicSign& signature, TPicVariants variants);
   // An L-trace from the block rows r0..r1, columns c0..c1 of a transformed grid.
   void ExtractTrace(const TMatrix& grid, TPicTrace& trace, int r0, int r1, int c0, int c1);
   static void StoreHueTrace(const TVector& histogram, TPicTrace& trace);
@@ -52,8 +59,12 @@ public:
   const TBitmap24& WorkingPicture() const { return Working; }
   const TMatrix& Grid() const { return Grid_; }
   const TVector& HueHistogram() const { return Hue; }
+  // The transformed 32 x 32 block behind the last L-trace computed, before quantisation.
+  const TMatrix& LastBlock() const { return Block; }
 
 private:
+  void KeepBlock();
+
   TBitmap24 Working;
   TBitmap24 Variant;
   TBitmap24 Staging;  // decoding target, swapped in on success
@@ -61,6 +72,9 @@ private:
   TVector Hue;
   TVector Coefficients;
   THaar2D Transformer;
+  TMatrix Block;        // fast path: the 32 x 32 block averages of one variant
+  TMatrix Averages;     // fast path: block averages, rows paired first
+  TMatrix AveragesT;    // fast path: block averages, columns paired first
   std::string LastError_;
   TPictureSize PictureSize_;
 };

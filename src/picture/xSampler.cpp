@@ -28,6 +28,11 @@ bool TPointSampler::WantsRow(int y) const {
   return it != SourceRows.end() && *it == y;
 }
 
+int TPointSampler::NextWantedRow(int y) const {
+  auto it = std::lower_bound(SourceRows.begin(), SourceRows.end(), y);
+  return it == SourceRows.end() ? -1 : *it;
+}
+
 int TPointSampler::LastWantedRow() const { return SourceRows.empty() ? -1 : SourceRows.back(); }
 
 void TPointSampler::PutRow(int y, const std::uint8_t* pixels, TPixelFormat format) {

@@ -20,6 +20,7 @@ public:
   bool Begin(int width, int height) override;
   bool WantsRow(int y) const override;
   int LastWantedRow() const override;
+  int NextWantedRow(int y) const override;
   void PutRow(int y, const std::uint8_t* pixels, TPixelFormat format) override;
 
   int SourceWidth() const { return Width; }

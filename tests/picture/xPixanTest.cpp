@@ -395,3 +395,83 @@ TEST_F(LoadPicture, PngLayoutsDecodeToTheirColours) {
     EXPECT_EQ(std::vector<int>(pixel, pixel + 3), (std::vector<int>{c.B, c.G, c.R})) << c.Name;
   }
 }
+
+namespace {
+
+// Pictures that stress the analysis in different ways: flat, smooth, sharp, noisy, few colours.
+std::vector<TTestImage> VariedPictures() {
+  std::vector<TTestImage> pictures;
+  pictures.push_back(TTestImage(WorkingSize, WorkingSize, 0, 0, 0));
+  pictures.push_back(TTestImage(WorkingSize, WorkingSize, 200, 10, 90));
+  for (unsigned seed = 1; seed <= 12; ++seed) pictures.push_back(NoiseImage(WorkingSize, WorkingSize, seed));
+  for (int kind = 0; kind < 6; ++kind) {
+    TTestImage image(WorkingSize, WorkingSize);
+    for (int y = 0; y < WorkingSize; ++y)
+      for (int x = 0; x < WorkingSize; ++x) {
+        const auto v = [&](int k) { return static_cast<std::uint8_t>(k & 0xFF); };
+        switch (kind) {
+          case 0: image.Set(x, y, v(2 * x), v(2 * y), v(x + y)); break;
+          case 1: image.Set(x, y, v(x * y), v(x ^ y), v(255 - x)); break;
+          case 2: image.Set(x, y, (x / 16 + y / 16) % 2 ? 255 : 0, v(y * 3), 40); break;
+          case 3: image.Set(x, y, v(x * x / 64), v(y * y / 64), v((x * 7 + y * 13) % 251)); break;
+          case 4: image.Set(x, y, x < 30 ? 250 : 3, y > 100 ? 200 : 17, (x + 2 * y) % 3 ? 128 : 129); break;
+          default: image.Set(x, y, v(x * 37 % 256), v(y * 91 % 256), v((x * y * 13) % 256)); break;
+        }
+      }
+    pictures.push_back(image);
+  }
+  return pictures;
+}
+
+}  // namespace
+
+TEST(Analysis, FastPathGivesThePlainSignatureExactly) {
+  TTempDir dir;
+  TPixan fast, plain;
+  const TPicVariants all = TPicVariants::FromBits(0x7F);
+  const std::vector<TTestImage> pictures = VariedPictures();
+  for (std::size_t i = 0; i < pictures.size(); ++i) {
+    const std::string name = dir.File("p" + std::to_string(i) + ".png");
+    WritePng(name, pictures[i]);
+    ASSERT_TRUE(fast.LoadPicture(name));
+    ASSERT_TRUE(plain.LoadPicture(name));
+    for (const TPicVariants variants : {TPicVariants(), all, TPicVariants::FromBits(0x0D), TPicVariants::FromBits(0x33)}) {
+      TPicSign a(all), b(all);
+      ASSERT_TRUE(fast.AnalyseLoaded(a, variants));
+      ASSERT_TRUE(plain.AnalyseLoadedPlain(b, variants));
+      EXPECT_EQ(a, b) << "picture " << i << ", variants " << int(variants.Bits());
+    }
+    // Before quantisation too: a coefficient one rounding step off seldom moves a trace byte.
+    for (int variant = pvOriginal; variant <= pvFlipHorizontal; ++variant) {
+      const TPicVariants only = TPicVariants().Include(variant);
+      TPicSign a(only), b(only);
+      ASSERT_TRUE(fast.AnalyseLoaded(a, only));
+      ASSERT_TRUE(plain.AnalyseLoadedPlain(b, only));
+      for (int r = 0; r < TraceSide; ++r)
+        for (int c = 0; c < TraceSide; ++c)
+          ASSERT_EQ(fast.LastBlock().Items(r, c), plain.LastBlock().Items(r, c))
+              << "picture " << i << ", variant " << variant << " at " << r << "," << c;
+    }
+  }
+}
+
+TEST(Analysis, FastPathMatchesOnSampledPhotos) {
+  // Larger JPEG pictures go through sampling first: the working pictures are photo-like.
+  TTempDir dir;
+  TPixan fast, plain;
+  const TPicVariants all = TPicVariants::FromBits(0x3F);
+  for (int i = 0; i < 4; ++i) {
+    TTestImage image(400 + 97 * i, 300 + 61 * i);
+    for (int y = 0; y < image.Height; ++y)
+      for (int x = 0; x < image.Width; ++x)
+        image.Set(x, y, static_cast<std::uint8_t>(x * (i + 1) / 3), static_cast<std::uint8_t>(y / 2 + i * 40),
+                  static_cast<std::uint8_t>((x * y) >> (8 + i)));
+    const std::string name = dir.File("photo" + std::to_string(i) + ".jpg");
+    WriteJpeg(name, image, 80);
+    TPicSign a(all), b(all);
+    ASSERT_TRUE(fast.Analyse(name, a, all));
+    ASSERT_TRUE(plain.LoadPicture(name));
+    ASSERT_TRUE(plain.AnalyseLoadedPlain(b, all));
+    EXPECT_EQ(a, b) << name;
+  }
+}

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -45,6 +47,25 @@ TTestImage NoiseImage(int width, int height, unsigned seed) {
     state ^= state >> 17;
     state ^= state << 5;
     byte = static_cast<std::uint8_t>(state >> 24);
+  }
+  return image;
+}
+
+TTestImage PhotoLikeImage(int width, int height) {
+  TTestImage image(width, height);
+  std::uint32_t state = 12345;
+  for (int y = 0; y < height; ++y) {
+    const double v = static_cast<double>(y) / height;
+    for (int x = 0; x < width; ++x) {
+      const double u = static_cast<double>(x) / width;
+      state ^= state << 13;
+      state ^= state >> 17;
+      state ^= state << 5;
+      const double grain = static_cast<double>(state >> 28) - 7.5;
+      auto channel = [grain](double base) { return static_cast<std::uint8_t>(std::clamp(base + grain, 0.0, 255.0)); };
+      image.Set(x, y, channel(128 + 100 * std::sin(6 * u + 2 * v)), channel(128 + 90 * std::cos(5 * v - 3 * u)),
+                channel(128 + 80 * std::sin(9 * u * v + 1)));
+    }
   }
   return image;
 }

@@ -34,6 +34,8 @@ struct TTestImage {
 
 // A picture whose every pixel differs from its neighbours, so that any misplaced pixel shows.
 TTestImage NoiseImage(int width, int height, unsigned seed);
+// Smooth colour fields with fine grain: compresses like a photograph, not like noise or flat colour.
+TTestImage PhotoLikeImage(int width, int height);
 
 void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
