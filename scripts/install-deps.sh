@@ -8,7 +8,7 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config
   # decoders and digests
-  libjpeg62-turbo-dev libpng-dev zlib1g-dev nettle-dev libgraphicsmagick++1-dev ghostscript
+  libjpeg62-turbo-dev libpng-dev zlib1g-dev nettle-dev libgraphicsmagick++1-dev ghostscript libemf2svg-dev librsvg2-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
 )

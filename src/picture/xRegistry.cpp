@@ -1,12 +1,20 @@
 // The format registry: every picture extension and the decoder that reads it. Most formats go
 // through GraphicsMagick with the coder named explicitly, so that a file is read as what its
-// extension says; the rest through readers of our own.
+// extension says (".rle" is a Windows RLE bitmap, not a Utah raster); the rest through readers
+// of our own.
+//
+// GraphicsMagick is driven through its C layer: it lets us hand over an open file (so that no
+// character of the path is read as a frame selection like "name[2]"), pick the frame, and see
+// the severity of what went wrong, which Magick++ folds into exceptions or drops.
 
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <vector>
 
-#include <Magick++.h>
 #include <magick/api.h>
 
 #include "xOwnFormats.h"
@@ -14,72 +22,237 @@
 
 namespace {
 
-enum class TReader { Magick, Psd, Cel, Psp, Emf, Jpeg, Png };
+enum class TReader {
+  Magick,
+  Dib,  // a full bitmap file ("BM") or a packed DIB without the file header
+  Scr,  // a PCX file with its own signature byte
+  Pcd,
+  Delegate,  // rendered by an outside program, which needs the file by its name
+  Psd,
+  Cel,
+  Psp,
+  Emf,
+  Jpeg,
+  Png,
+};
 
 struct TFormat {
   TReader Reader;
-  const char* Coder;  // GraphicsMagick's coder for TReader::Magick
+  const char* Coder;  // GraphicsMagick's coder for the readers that use it
 };
 
 const std::map<std::string, TFormat>& Formats() {
   static const std::map<std::string, TFormat> formats = {
-      {".bmp", {TReader::Magick, "BMP"}},  {".rle", {TReader::Magick, "BMP"}},  {".dib", {TReader::Magick, "BMP"}},
-      {".ico", {TReader::Magick, "ICO"}},  {".wmf", {TReader::Magick, "WMF"}},  {".emf", {TReader::Emf, nullptr}},
-      {".jfif", {TReader::Jpeg, nullptr}}, {".jpg", {TReader::Jpeg, nullptr}},  {".jpe", {TReader::Jpeg, nullptr}},
-      {".jpeg", {TReader::Jpeg, nullptr}}, {".win", {TReader::Magick, "TGA"}},  {".vst", {TReader::Magick, "TGA"}},
-      {".vda", {TReader::Magick, "TGA"}},  {".tga", {TReader::Magick, "TGA"}},  {".icb", {TReader::Magick, "TGA"}},
-      {".tiff", {TReader::Magick, "TIFF"}}, {".tif", {TReader::Magick, "TIFF"}}, {".fax", {TReader::Magick, "FAX"}},
-      {".eps", {TReader::Magick, "EPS"}},  {".pcx", {TReader::Magick, "PCX"}},  {".pcc", {TReader::Magick, "PCX"}},
-      {".scr", {TReader::Magick, "PCX"}},  {".rpf", {TReader::Magick, "RLA"}},  {".rla", {TReader::Magick, "RLA"}},
-      {".sgi", {TReader::Magick, "SGI"}},  {".rgba", {TReader::Magick, "SGI"}}, {".rgb", {TReader::Magick, "SGI"}},
-      {".bw", {TReader::Magick, "SGI"}},   {".psd", {TReader::Psd, nullptr}},   {".pdd", {TReader::Psd, nullptr}},
-      {".ppm", {TReader::Magick, "PNM"}},  {".pgm", {TReader::Magick, "PNM"}},  {".pbm", {TReader::Magick, "PNM"}},
-      {".cel", {TReader::Cel, nullptr}},   {".pic", {TReader::Cel, nullptr}},   {".pcd", {TReader::Magick, "PCD"}},
-      {".cut", {TReader::Magick, "CUT"}},  {".psp", {TReader::Psp, nullptr}},   {".png", {TReader::Png, nullptr}},
+      // Windows bitmaps; RLE-compressed ones are ordinary bitmap files.
+      {".bmp", {TReader::Magick, "BMP"}},
+      {".rle", {TReader::Magick, "BMP"}},
+      {".dib", {TReader::Dib, nullptr}},
+      {".ico", {TReader::Magick, "ICO"}},
+      {".wmf", {TReader::Magick, "WMF"}},
+      {".emf", {TReader::Emf, nullptr}},
+      {".jfif", {TReader::Jpeg, nullptr}},
+      {".jpg", {TReader::Jpeg, nullptr}},
+      {".jpe", {TReader::Jpeg, nullptr}},
+      {".jpeg", {TReader::Jpeg, nullptr}},
+      {".win", {TReader::Magick, "TGA"}},
+      {".vst", {TReader::Magick, "TGA"}},
+      {".vda", {TReader::Magick, "TGA"}},
+      {".tga", {TReader::Magick, "TGA"}},
+      {".icb", {TReader::Magick, "TGA"}},
+      // Fax pictures of this family are TIFF files with fax compression; GraphicsMagick's
+      // "FAX" coder reads headerless Group 3 data, which any bytes at all would pass for.
+      {".tiff", {TReader::Magick, "TIFF"}},
+      {".tif", {TReader::Magick, "TIFF"}},
+      {".fax", {TReader::Magick, "TIFF"}},
+      {".eps", {TReader::Delegate, "EPS"}},
+      {".pcx", {TReader::Magick, "PCX"}},
+      {".pcc", {TReader::Magick, "PCX"}},
+      {".scr", {TReader::Scr, "PCX"}},
+      {".rpf", {TReader::Magick, "RLA"}},
+      {".rla", {TReader::Magick, "RLA"}},
+      {".sgi", {TReader::Magick, "SGI"}},
+      {".rgba", {TReader::Magick, "SGI"}},
+      {".rgb", {TReader::Magick, "SGI"}},
+      {".bw", {TReader::Magick, "SGI"}},
+      {".psd", {TReader::Psd, nullptr}},
+      {".pdd", {TReader::Psd, nullptr}},
+      {".ppm", {TReader::Magick, "PNM"}},
+      {".pgm", {TReader::Magick, "PNM"}},
+      {".pbm", {TReader::Magick, "PNM"}},
+      {".cel", {TReader::Cel, nullptr}},
+      {".pic", {TReader::Cel, nullptr}},
+      {".pcd", {TReader::Pcd, "PCD"}},
+      {".cut", {TReader::Magick, "CUT"}},
+      {".psp", {TReader::Psp, nullptr}},
+      {".png", {TReader::Png, nullptr}},
   };
   return formats;
 }
 
-// GraphicsMagick holds the whole picture: these limits make it fail cleanly instead.
-constexpr std::int64_t MagickPixelLimit = 256LL * 1024 * 1024;
-constexpr std::int64_t MagickMemoryLimitMB = 2048;
+// GraphicsMagick holds the whole picture in its pixel cache (8 bytes a pixel here), and the
+// limits are shared by every decode in the process. Beyond them a read fails cleanly. The
+// cache never goes to memory-mapped or plain temporary files, and a decode runs on the
+// calling thread only: analysers decoding side by side bring their own parallelism.
+constexpr magick_int64_t MagickPixelLimit = magick_int64_t{1} << 27;  // 1 GiB of cache
+constexpr magick_int64_t MagickMemoryLimit = magick_int64_t{1536} << 20;
+constexpr magick_int64_t MagickSideLimit = 1 << 20;
 
 void InitialiseMagick() {
   static std::once_flag once;
   std::call_once(once, [] {
-    Magick::InitializeMagick(nullptr);
-    MagickLib::SetMagickResourceLimit(MagickLib::PixelsResource, MagickPixelLimit);
-    MagickLib::SetMagickResourceLimit(MagickLib::MemoryResource, MagickMemoryLimitMB);
-    MagickLib::SetMagickResourceLimit(MagickLib::MapResource, MagickMemoryLimitMB);
-    MagickLib::SetMagickResourceLimit(MagickLib::DiskResource, 0);  // never spill a picture to a temporary file
+    InitializeMagick(nullptr);
+    SetMagickResourceLimit(PixelsResource, MagickPixelLimit);
+    SetMagickResourceLimit(WidthResource, MagickSideLimit);
+    SetMagickResourceLimit(HeightResource, MagickSideLimit);
+    SetMagickResourceLimit(MemoryResource, MagickMemoryLimit);
+    SetMagickResourceLimit(MapResource, 0);
+    SetMagickResourceLimit(DiskResource, 0);
+    SetMagickResourceLimit(ThreadsResource, 1);
   });
 }
 
-TDecodeResult DecodeMagick(const std::string& path, const char* coder, TPictureSink& sink) {
+struct TFileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using TFile = std::unique_ptr<std::FILE, TFileCloser>;
+
+struct TImageInfoFree {
+  void operator()(ImageInfo* info) const { DestroyImageInfo(info); }
+};
+struct TImageFree {
+  void operator()(Image* image) const { DestroyImageList(image); }
+};
+using TImage = std::unique_ptr<Image, TImageFree>;
+
+// A read counts when it gave a picture and nothing worse than a harmless warning (an unknown
+// TIFF tag, say). A corrupt-image warning or any error means the pixels are incomplete.
+bool Acceptable(ExceptionType severity) {
+  return severity < ErrorException && severity != CorruptImageWarning;
+}
+
+// The first frame of a picture, read as `coder` from the open file, from `blob`, or else by
+// the file's name. `subimage` picks the frame, or for Photo CD the resolution.
+TImage ReadMagick(std::FILE* file, const std::vector<unsigned char>* blob, const char* coder, unsigned long subimage,
+                  const std::string& path = {}) {
   InitialiseMagick();
-  try {
-    Magick::Image image;
-    image.quiet(true);
-    image.read(std::string(coder) + ":" + path);
-    const int width = static_cast<int>(image.columns());
-    const int height = static_cast<int>(image.rows());
-    if (width <= 0 || height <= 0) return TDecodeResult::Empty;
-    if (!sink.Begin(width, height)) return TDecodeResult::Failed;
-    const bool alpha = image.matte();
-    const TPixelFormat format = alpha ? TPixelFormat::RGBA8 : TPixelFormat::RGB8;
-    std::vector<unsigned char> row(static_cast<std::size_t>(width) * (alpha ? 4 : 3));
-    const int last = sink.LastWantedRow();
-    for (int y = 0; y <= last; ++y) {
-      if (!sink.WantsRow(y)) continue;
-      image.write(0, y, static_cast<unsigned>(width), 1, alpha ? "RGBA" : "RGB", Magick::CharPixel, row.data());
-      sink.PutRow(y, row.data(), format);
-    }
-    return TDecodeResult::Ok;
-  } catch (const Magick::Warning&) {
-    return TDecodeResult::Failed;
-  } catch (const std::exception&) {
-    return TDecodeResult::Failed;
+  std::unique_ptr<ImageInfo, TImageInfoFree> info(CloneImageInfo(nullptr));
+  if (!info) return nullptr;
+  if (file || blob) {
+    // The name is only the coder's: the data comes from the file or the blob.
+    std::snprintf(info->filename, sizeof info->filename, "%s:picture", coder);
+  } else {
+    // A name is read as one: it ends in its extension, so never in a frame selection like
+    // "[2]", and a relative one gets "./" so that a leading "|" is no command.
+    const std::string name = std::string(coder) + ":" + (path.starts_with("/") ? "" : "./") + path;
+    if (name.size() >= sizeof info->filename) return nullptr;
+    std::snprintf(info->filename, sizeof info->filename, "%s", name.c_str());
   }
+  std::snprintf(info->magick, sizeof info->magick, "%s", coder);
+  info->affirm = MagickTrue;
+  info->subimage = subimage;
+  info->subrange = 1;
+  ExceptionInfo exception;
+  GetExceptionInfo(&exception);
+  TImage image;
+  if (blob) {
+    image.reset(BlobToImage(info.get(), blob->data(), blob->size(), &exception));
+  } else {
+    info->file = file;  // may be null: then by name
+    image.reset(ReadImage(info.get(), &exception));
+  }
+  const bool acceptable = Acceptable(exception.severity) && (!image || Acceptable(image->exception.severity));
+  DestroyExceptionInfo(&exception);
+  if (!acceptable) image.reset();
+  return image;
+}
+
+TDecodeResult Deliver(Image* image, TPictureSink& sink) {
+  if (!image) return TDecodeResult::Failed;
+  if (image->columns == 0 || image->rows == 0) return TDecodeResult::Empty;
+  if (image->columns > static_cast<unsigned long>(MagickSideLimit) ||
+      image->rows > static_cast<unsigned long>(MagickSideLimit))
+    return TDecodeResult::Failed;
+  const int width = static_cast<int>(image->columns);
+  const int height = static_cast<int>(image->rows);
+  if (!sink.Begin(width, height)) return TDecodeResult::Failed;
+  if (image->colorspace == CMYKColorspace &&
+      TransformColorspace(image, RGBColorspace) != MagickPass)
+    return TDecodeResult::Failed;
+  const bool alpha = image->matte != MagickFalse;
+  const TPixelFormat format = alpha ? TPixelFormat::RGBA8 : TPixelFormat::RGB8;
+  std::vector<unsigned char> row(static_cast<std::size_t>(width) * (alpha ? 4 : 3));
+  ExceptionInfo exception;
+  GetExceptionInfo(&exception);
+  const int last = std::min(sink.LastWantedRow(), height - 1);
+  bool ok = true;
+  for (int y = 0; y <= last && ok; ++y) {
+    if (!sink.WantsRow(y)) continue;
+    ok = DispatchImage(image, 0, y, image->columns, 1, alpha ? "RGBA" : "RGB", CharPixel,
+                                  row.data(), &exception) == MagickPass;
+    if (ok) sink.PutRow(y, row.data(), format);
+  }
+  DestroyExceptionInfo(&exception);
+  return ok ? TDecodeResult::Ok : TDecodeResult::Failed;
+}
+
+TFile Open(const std::string& path) { return TFile(std::fopen(path.c_str(), "rb")); }
+
+TDecodeResult DecodeMagick(const std::string& path, const char* coder, TPictureSink& sink) {
+  TFile file = Open(path);
+  if (!file) return TDecodeResult::Failed;
+  return Deliver(ReadMagick(file.get(), nullptr, coder, 0).get(), sink);
+}
+
+// A ".dib" is mostly a bitmap file written under another name; a packed DIB starts straight
+// with the bitmap header.
+TDecodeResult DecodeDib(const std::string& path, TPictureSink& sink) {
+  TFile file = Open(path);
+  if (!file) return TDecodeResult::Failed;
+  char magic[2] = {};
+  const bool full = std::fread(magic, 1, 2, file.get()) == 2 && magic[0] == 'B' && magic[1] == 'M';
+  std::rewind(file.get());
+  return Deliver(ReadMagick(file.get(), nullptr, full ? "BMP" : "DIB", 0).get(), sink);
+}
+
+// Word's screen captures are PCX files whose signature byte is 0xCD instead of 0x0A.
+constexpr long MaxScrBytes = 64L << 20;
+
+TDecodeResult DecodeScr(const std::string& path, TPictureSink& sink) {
+  TFile file = Open(path);
+  if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return TDecodeResult::Failed;
+  const long size = std::ftell(file.get());
+  if (size <= 0 || size > MaxScrBytes) return TDecodeResult::Failed;
+  std::rewind(file.get());
+  std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
+  if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return TDecodeResult::Failed;
+  if (bytes[0] == 0xCD) bytes[0] = 0x0A;
+  return Deliver(ReadMagick(nullptr, &bytes, "PCX", 0).get(), sink);
+}
+
+// Photo CD keeps five resolutions; 16Base (3072 x 2048, sub-image 5) is the full picture. Files
+// that carry only the lower ones (Base at 768 x 512 and below) give their Base picture.
+TDecodeResult DecodePcd(const std::string& path, TPictureSink& sink) {
+  TFile file = Open(path);
+  if (!file) return TDecodeResult::Failed;
+  TImage image = ReadMagick(file.get(), nullptr, "PCD", 5);
+  if (!image) {
+    std::rewind(file.get());
+    image = ReadMagick(file.get(), nullptr, "PCD", 3);
+  }
+  return Deliver(image.get(), sink);
+}
+
+// Ghostscript renders whatever it is given, even nothing, as a page: only PostScript goes to it,
+// plain or behind the binary header of DOS EPS files.
+TDecodeResult DecodePostScript(const std::string& path, const char* coder, TPictureSink& sink) {
+  TFile file = Open(path);
+  unsigned char magic[4] = {};
+  if (!file || std::fread(magic, 1, 4, file.get()) != 4) return TDecodeResult::Failed;
+  const bool plain = std::memcmp(magic, "%!PS", 4) == 0;
+  const bool binary = std::memcmp(magic, "\xC5\xD0\xD3\xC6", 4) == 0;
+  if (!plain && !binary) return TDecodeResult::Failed;
+  file.reset();
+  return Deliver(ReadMagick(nullptr, nullptr, coder, 0, path).get(), sink);
 }
 
 }  // namespace
@@ -91,6 +264,10 @@ TDecodeResult DecodeRegistry(const std::string& path, const std::string& extensi
   if (found == Formats().end()) return TDecodeResult::Failed;
   switch (found->second.Reader) {
     case TReader::Magick: return DecodeMagick(path, found->second.Coder, sink);
+    case TReader::Dib: return DecodeDib(path, sink);
+    case TReader::Scr: return DecodeScr(path, sink);
+    case TReader::Pcd: return DecodePcd(path, sink);
+    case TReader::Delegate: return DecodePostScript(path, found->second.Coder, sink);
     case TReader::Jpeg: return DecodeJpeg(path, sink);
     case TReader::Png: return DecodePng(path, sink);
     case TReader::Psd: return DecodePsd(path, sink);
