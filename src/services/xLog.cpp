@@ -10,7 +10,24 @@ TLogSink& Sink() {
   return sink;
 }
 
+TLogClear& Clearer() {
+  static TLogClear clear;
+  return clear;
+}
+
 }  // namespace
+
+TLogClear SetLogClear(TLogClear clear) {
+  std::lock_guard guard(SinkLock);
+  TLogClear previous = std::move(Clearer());
+  Clearer() = std::move(clear);
+  return previous;
+}
+
+void ClearConsole() {
+  std::lock_guard guard(SinkLock);
+  if (Clearer()) Clearer()();
+}
 
 TLogSink SetLogSink(TLogSink sink) {
   std::lock_guard guard(SinkLock);
@@ -52,9 +69,22 @@ TLogCapture::TLogCapture() {
     std::lock_guard guard(Lock);
     Captured.push_back({text, level, quiet});
   });
+  PreviousClear = SetLogClear([this] {
+    std::lock_guard guard(Lock);
+    Captured.clear();
+    ++ClearCount;
+  });
 }
 
-TLogCapture::~TLogCapture() { SetLogSink(std::move(Previous)); }
+TLogCapture::~TLogCapture() {
+  SetLogClear(std::move(PreviousClear));
+  SetLogSink(std::move(Previous));
+}
+
+int TLogCapture::Clears() const {
+  std::lock_guard guard(Lock);
+  return ClearCount;
+}
 
 std::vector<TLogCapture::TLine> TLogCapture::Lines() const {
   std::lock_guard guard(Lock);

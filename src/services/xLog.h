@@ -21,6 +21,11 @@ using TLogSink = std::function<void(const std::string& text, TLogLevel level, bo
 // Registers the sink (an empty function removes it) and returns the previous one.
 TLogSink SetLogSink(TLogSink sink);
 
+// The console's clear: the engine empties the console before the banner of every search.
+using TLogClear = std::function<void()>;
+TLogClear SetLogClear(TLogClear clear);
+void ClearConsole();
+
 void ConsoleLog(const std::string& text, TLogLevel level, bool quiet);
 void LogWarning(const std::string& text);
 void LogError(const std::string& text);
@@ -52,9 +57,12 @@ public:
 
   std::vector<TLine> Lines() const;
   void Clear();
+  int Clears() const;  // how often the console was cleared
 
 private:
   mutable std::mutex Lock;
   std::vector<TLine> Captured;
+  int ClearCount = 0;
   TLogSink Previous;
+  TLogClear PreviousClear;
 };

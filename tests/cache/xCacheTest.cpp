@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "xAssert.h"
-#include "../storage/xDropOverride.h"
+#include "xDropOverride.h"
 #include "../storage/xPrivateHome.h"
 #include "xTestFiles.h"
 

@@ -2,6 +2,7 @@
 // Test helpers: a temporary folder and writers of small picture files.
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -55,3 +56,9 @@ void WritePng(const std::string& path, const TTestImage& image, bool interlaced 
 void WriteJpeg(const std::string& path, const TTestImage& image, int quality = 95, bool progressive = false);
 // Any format GraphicsMagick writes, by coder: WriteMagick(path, image, "BMP3").
 void WriteMagick(const std::string& path, const TTestImage& image, const std::string& coder);
+
+#include "xLog.h"
+// Readable failure messages for captured log lines.
+inline void PrintTo(const TLogCapture::TLine& line, std::ostream* out) {
+  *out << "{\"" << line.Text << "\", level " << int(line.Level) << (line.Quiet ? ", quiet}" : "}");
+}

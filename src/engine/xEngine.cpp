@@ -1,0 +1,226 @@
+#include "xEngine.h"
+
+#include <sys/stat.h>
+
+#include "xAssert.h"
+#include "xLog.h"
+#include "xStorage.h"
+
+namespace {
+
+bool FolderExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+const std::string Rule(59, '-');
+
+}  // namespace
+
+TEngine::TEngine(TStorage& storage, bool persist)
+    : Store(storage), Persist(persist), Digest(MakeDigestAlgorithm(fcMd5)), BufferA(CompareBufferSize),
+      BufferB(CompareBufferSize) {
+  LoadFolders();
+  Options.Load(Store);
+  // A method the program does not know (a damaged settings file) falls back to the default,
+  // rather than finding no duplicates at all.
+  if (Options.FileComp > fcSha) Options.FileComp = TCompOpts().FileComp;
+  if (Options.FileComp != fcBytes) Digest = MakeDigestAlgorithm(Options.FileComp);
+}
+
+TEngine::~TEngine() {
+  if (!Persist) return;
+  SaveFolders();
+  Options.Save(Store);
+}
+
+TFileData* TEngine::Files(int index) const {
+  TS_ASSERT(index >= 0 && index < FileCount());
+  return Records[static_cast<std::size_t>(index)].get();
+}
+
+TGroup* TEngine::Groups(int index) const {
+  TS_ASSERT(index >= 0 && index < GroupCount());
+  return GroupList[static_cast<std::size_t>(index)].get();
+}
+
+int TEngine::AddFolder(const std::string& path) {
+  Folders.push_back({path, true});
+  NeedRescan = true;
+  return static_cast<int>(Folders.size()) - 1;
+}
+
+bool TEngine::DeleteFolder(int index) {
+  if (index < 0 || index >= static_cast<int>(Folders.size())) return false;
+  Folders.erase(Folders.begin() + index);
+  NeedRescan = true;
+  return true;
+}
+
+void TEngine::SetFolderEnabled(int index, bool enabled) {
+  TS_ASSERT(index >= 0 && index < static_cast<int>(Folders.size()));
+  Folders[static_cast<std::size_t>(index)].Enabled = enabled;
+  NeedRescan = true;
+}
+
+int TEngine::EnabledFolderCount() const {
+  int count = 0;
+  for (const TFolderEntry& folder : Folders) count += folder.Enabled ? 1 : 0;
+  return count;
+}
+
+void TEngine::LoadFolders() {
+  Folders.clear();
+  Store.OpenSection("FOLDERS", false);
+  const int count = Store.ReadInteger("Count", 0);
+  for (int i = 0; i < count; ++i) {
+    const std::string path = Store.ReadString("F_" + std::to_string(i), "");
+    const bool enabled = Store.ReadBool("E_" + std::to_string(i), true);
+    if (FolderExists(path)) Folders.push_back({path, enabled});
+  }
+  Store.CloseSection();
+}
+
+bool TEngine::SaveFolders() {
+  Store.OpenSection("FOLDERS", true);
+  Store.WriteInteger("Count", static_cast<std::int32_t>(Folders.size()));
+  for (std::size_t i = 0; i < Folders.size(); ++i) {
+    Store.WriteString("F_" + std::to_string(i), Folders[i].Path);
+    Store.WriteBool("E_" + std::to_string(i), Folders[i].Enabled);
+  }
+  return Store.CloseSection();
+}
+
+void TEngine::SetProgress(double fraction) {
+  if (OnProgress) OnProgress(static_cast<int>(fraction * 100));
+}
+
+void TEngine::SetStatus(const std::string& text) {
+  if (OnStatus) OnStatus(text);
+}
+
+void TEngine::PumpEvents() {
+  if (OnPumpEvents) OnPumpEvents();
+}
+
+void TEngine::LogSystemInfo() {
+  ClearConsole();
+  TSysInfo& info = Store.SysInfo();
+  ConsoleLog(Rule, llPlain, false);
+  ConsoleLog(info.GetWindowsDescription(), llPlain, false);
+  ConsoleLog("Memory : " + info.GetUsedMemoryText() + " out of " + info.GetAvailMemoryText(), llPlain, false);
+  ConsoleLog(Rule, llPlain, false);
+}
+
+void TEngine::ClearRecords() {
+  GroupList.clear();
+  Records.clear();
+  ScannedFolders.clear();
+}
+
+void TEngine::ClearGroups() { GroupList.clear(); }
+
+bool TEngine::CompileMasks() {
+  FileMaskOn = Options.UseFile && !Options.FileMask.empty();
+  PathMaskOn = Options.UsePath && !Options.PathMask.empty();
+  std::string error;
+  if (FileMaskOn && !FileMask_.Compile(Options.FileMask, error)) {
+    LastError = error;
+    return false;
+  }
+  if (PathMaskOn && !PathMask_.Compile(Options.PathMask, error)) {
+    LastError = error;
+    return false;
+  }
+  return true;
+}
+
+bool TEngine::Execute() {
+  LastError.clear();
+  const bool savedPicsComp = Options.PicsComp;
+  if (IsRunning()) return false;
+  LogSystemInfo();
+  if (Folders.empty()) {
+    LastError = "No folders selected to compare";
+    Stopped = true;
+    return false;
+  }
+  // Leaves the run idle with the visual option as the user set it.
+  auto fail = [&](const std::string& message) {
+    if (!message.empty()) LastError = message;
+    Options.PicsComp = savedPicsComp;
+    Stopped = true;
+    return false;
+  };
+  Stopped = false;
+  ClearGroups();
+  if (NeedRescan) {
+    if (!CompileMasks()) return fail("");
+    ClearRecords();
+    if (Options.UseSample) {
+      const TFileData* sample = AddSampleFile();
+      if (!sample || sample->Kind() != TRecordKind::Picture) Options.PicsComp = false;
+    }
+    SetStatus("Scanning folders ...");
+    SetProgress(0);
+    for (const TFolderEntry& folder : Folders) {
+      if (folder.Enabled) ScanFolder(folder.Path);
+      if (Stopped) break;
+    }
+    if (Stopped) return fail("Scanning aborted!");
+    LogInfo(std::to_string(FileCount()) + " files found");
+  } else {
+    for (const auto& record : Records) record->Group = nullptr;
+  }
+
+  const auto n = static_cast<std::int64_t>(FileCount());
+  const std::int64_t combinations = n * (n - 1) / 2;
+  if (combinations < 1) return fail("There is noting to compare");
+  LogInfo(std::to_string(combinations) + " combinations produced");
+  if (Options.UseSample) {
+    if (Records.empty() || Records.front()->FileName != Options.SampleFile)
+      return fail("Failed to retrieve sample file information");
+    CompareWithSample(FileCount());
+  } else {
+    SetStatus("Comparing " + std::to_string(n) + " files ...");
+    if (PairStrategy == TPairStrategy::Plain)
+      CompareAllPairsPlain(FileCount());
+    else
+      CompareAllPairsCandidates(FileCount());
+  }
+  Options.PicsComp = savedPicsComp;
+  NeedRescan = false;
+  Stopped = true;
+  return true;
+}
+
+bool TEngine::IsDuplicate(TFileData* a, TFileData* b, bool memberCheck) {
+  (void)memberCheck;  // only the picture comparison reads it
+  if (a->Failed || b->Failed) return false;
+  if (a->Group && b->Group) return false;
+  // One file reached twice, or two hard links to it: never a duplicate of itself.
+  if (a->Identity.Known() && a->Identity == b->Identity) return false;
+  return ContentEqual(*a, *b);
+}
+
+void TEngine::AddPair(TFileData* a, TFileData* b) {
+  // Joins `newcomer` to `group` unless, with visual comparison on, it fails to match a member.
+  // A second link to a file already in the group stays out: a group never holds one file twice.
+  auto join = [&](TGroup* group, TFileData* newcomer, TFileData* partner) {
+    for (int i = 0; i < group->Count(); ++i) {
+      TFileData* member = group->Items(i);
+      if (newcomer->Identity.Known() && member->Identity == newcomer->Identity) return;
+      if (Options.PicsComp && member != partner && !IsDuplicate(newcomer, member, true)) return;
+    }
+    group->Add(newcomer);
+  };
+  if (a->Group) {
+    join(a->Group, b, a);
+  } else if (b->Group) {
+    join(b->Group, a, b);
+  } else {
+    GroupList.push_back(std::make_unique<TGroup>());
+    GroupList.back()->Add(a);
+    GroupList.back()->Add(b);
+  }
+}

@@ -1,0 +1,124 @@
+#pragma once
+// The search engine: the folder list, the options, the records of the last scan, the groups of
+// the last search, and the run from folders to groups. It knows nothing of windows: it reports
+// through OnProgress and OnStatus and lets the front end's events run through OnPumpEvents.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "xDigests.h"
+#include "xGroups.h"
+#include "xMasks.h"
+#include "xOptions.h"
+#include "xPixan.h"
+#include "xRecords.h"
+
+class TStorage;
+
+struct TFolderEntry {
+  std::string Path;
+  bool Enabled = true;
+  bool operator==(const TFolderEntry&) const = default;
+};
+
+// How the all-pairs phase visits pairs. Both give the same groups, messages and progress;
+// Candidates decides only the pairs that can be duplicates (equal sizes for the content
+// comparison), Plain every pair, as a yardstick for the differential tests.
+enum class TPairStrategy { Candidates, Plain };
+
+class TEngine {
+public:
+  using TProgressHandler = std::function<void(int percent)>;
+  using TStatusHandler = std::function<void(const std::string& text)>;
+  using TPumpHandler = std::function<void()>;
+
+  // Loads the folder list and the options from the store. With persist off (the command line)
+  // nothing is ever written back.
+  explicit TEngine(TStorage& storage, bool persist = true);
+  ~TEngine();
+  TEngine(const TEngine&) = delete;
+  TEngine& operator=(const TEngine&) = delete;
+
+  TCompOpts Options;
+  std::vector<TFolderEntry> Folders;
+  std::string LastError;
+  bool NeedRescan = true;
+  bool OverwriteAll = false;
+  TProgressHandler OnProgress;
+  TStatusHandler OnStatus;
+  TPumpHandler OnPumpEvents;  // lets pending front-end events run (and Stop arrive)
+  TPairStrategy PairStrategy = TPairStrategy::Candidates;
+
+  // One search. True when the comparison phase was reached (finished or stopped): the groups
+  // are ready. False otherwise, with the reason in LastError.
+  bool Execute();
+  void Stop() { Stopped = true; }
+  bool IsRunning() const { return !Stopped; }
+
+  int FileCount() const { return static_cast<int>(Records.size()); }
+  TFileData* Files(int index) const;
+  int GroupCount() const { return static_cast<int>(GroupList.size()); }
+  TGroup* Groups(int index) const;
+
+  int AddFolder(const std::string& path);
+  bool DeleteFolder(int index);
+  void SetFolderEnabled(int index, bool enabled);
+  int EnabledFolderCount() const;
+  void LoadFolders();
+  bool SaveFolders();
+
+  void SetProgress(double fraction);
+  void SetStatus(const std::string& text);
+  void LogSystemInfo();
+
+  bool IsDuplicate(TFileData* a, TFileData* b, bool memberCheck);
+  void AddPair(TFileData* a, TFileData* b);
+
+  // Scanning.
+  void ScanFolder(const std::string& path);
+  TFileData* AddFile(const std::string& fileName, std::uint32_t time, std::int64_t size, bool forcePicture);
+  TFileData* AddSampleFile();
+  static bool IsPicture(const std::string& fileName);
+  static bool IsMP3(const std::string& fileName);
+
+  // Content comparison.
+  bool ContentEqual(TFileData& a, TFileData& b);
+  bool CompareBytes(TFileData& a, TFileData& b);
+  void ComputeDigest(TFileData& record);
+  void SetFileComp(int method);
+
+  // Files larger than this are never duplicates under a digest method.
+  static constexpr std::int64_t DigestSizeLimit = 0x20000000;
+  static constexpr std::size_t CompareBufferSize = 131072;
+
+  // The automatic marks, by the options' marking rules.
+  TMarkRules MarkRules() const { return {Options.moPicQuality, Options.moFileOlder}; }
+
+private:
+  bool CompileMasks();
+  void ClearRecords();
+  void ClearGroups();
+  bool RunComparison(std::int64_t combinations);
+  void CompareAllPairsPlain(int n);
+  void CompareAllPairsCandidates(int n);
+  void CompareWithSample(int n);
+  void FinishRow(int r, int n);
+  void PumpEvents();
+
+  TStorage& Store;
+  bool Persist;
+  std::vector<std::unique_ptr<TFileData>> Records;
+  std::vector<std::unique_ptr<TGroup>> GroupList;
+  std::unique_ptr<TDigestAlgorithm> Digest;
+  TPixan Analyser;
+  std::vector<std::uint8_t> BufferA, BufferB;
+  TMask FileMask_, PathMask_;
+  bool FileMaskOn = false, PathMaskOn = false;
+  std::set<std::pair<std::uint64_t, std::uint64_t>> ScannedFolders;  // device, inode
+  bool Stopped = true;
+};

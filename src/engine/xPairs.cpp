@@ -1,0 +1,116 @@
+// The comparison phase. The plain loop decides every pair (r, c), c < r. The candidate loop
+// decides, in the same order, only the pairs that can be duplicates, and reports the same
+// status and progress: a pair of different sizes can only be a duplicate when it is decided
+// by pictures or tags rather than by content.
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "xEngine.h"
+
+namespace {
+
+// Whether a pair of these records is decided by content (sizes, then bytes or digests).
+bool ByContent(const TFileData& a, const TFileData& b, const TCompOpts& options) {
+  if (options.PicsComp && a.Kind() == TRecordKind::Picture && b.Kind() == TRecordKind::Picture) return false;
+  if (options.MP3Comp && a.Kind() == TRecordKind::MP3 && b.Kind() == TRecordKind::MP3) return false;
+  return true;
+}
+
+}  // namespace
+
+void TEngine::FinishRow(int r, int n) {
+  SetStatus("Comparing : " + std::to_string(r) + " out of " + std::to_string(n));
+  SetProgress(static_cast<double>(r) / (n - 1));
+}
+
+void TEngine::CompareAllPairsPlain(int n) {
+  for (int r = 1; r < n; ++r) {
+    TFileData* a = Files(r);
+    if (a->Failed) continue;
+    for (int c = 0; c < r; ++c) {
+      TFileData* b = Files(c);
+      if (b->Failed) continue;
+      if (IsDuplicate(a, b, false)) AddPair(a, b);
+      if (Stopped) {
+        LastError = "Comparison aborted";
+        break;
+      }
+    }
+    FinishRow(r, n);
+    if (Stopped) {
+      // A stop that arrives while the progress is shown ends the search as one inside a row does.
+      if (LastError.empty() && r < n - 1) LastError = "Comparison aborted";
+      break;
+    }
+  }
+}
+
+void TEngine::CompareAllPairsCandidates(int n) {
+  // Earlier records by size, and the earlier records decided otherwise than by content.
+  std::unordered_map<std::int64_t, std::vector<int>> bySize;
+  std::vector<int> pictures, mp3s;
+  std::vector<int> candidates;
+  auto enter = [&](int index) {
+    const TFileData* record = Files(index);
+    bySize[record->Size].push_back(index);
+    if (record->Kind() == TRecordKind::Picture && Options.PicsComp) pictures.push_back(index);
+    if (record->Kind() == TRecordKind::MP3 && Options.MP3Comp) mp3s.push_back(index);
+  };
+  if (n > 0) enter(0);
+  for (int r = 1; r < n; ++r) {
+    TFileData* a = Files(r);
+    if (!a->Failed) {
+      candidates.clear();
+      if (const auto same = bySize.find(a->Size); same != bySize.end())
+        for (const int c : same->second)
+          if (ByContent(*a, *Files(c), Options)) candidates.push_back(c);
+      const std::vector<int>* others = a->Kind() == TRecordKind::Picture && Options.PicsComp ? &pictures
+                                       : a->Kind() == TRecordKind::MP3 && Options.MP3Comp    ? &mp3s
+                                                                                             : nullptr;
+      if (others) {
+        const auto middle = static_cast<std::ptrdiff_t>(candidates.size());
+        candidates.insert(candidates.end(), others->begin(), others->end());
+        std::inplace_merge(candidates.begin(), candidates.begin() + middle, candidates.end());
+        candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+      }
+      for (const int c : candidates) {
+        TFileData* b = Files(c);
+        if (b->Failed) continue;
+        if (IsDuplicate(a, b, false)) AddPair(a, b);
+        if (Stopped) {
+          LastError = "Comparison aborted";
+          break;
+        }
+      }
+      FinishRow(r, n);
+      if (Stopped) {
+        if (LastError.empty() && r < n - 1) LastError = "Comparison aborted";
+        break;
+      }
+    }
+    enter(r);
+  }
+}
+
+void TEngine::CompareWithSample(int n) {
+  TFileData* sample = Files(0);
+  TGroup* group = nullptr;
+  for (int r = 1; r < n; ++r) {
+    TFileData* candidate = Files(r);
+    if (candidate->Failed) continue;
+    if (IsDuplicate(sample, candidate, false)) {
+      if (!group) {
+        GroupList.push_back(std::make_unique<TGroup>());
+        group = GroupList.back().get();
+      }
+      group->Add(candidate);
+    }
+    SetStatus("Searching : " + std::to_string(r) + " out of " + std::to_string(n));
+    SetProgress(static_cast<double>(r) / (n - 1));
+    if (Stopped) {
+      if (LastError.empty() && r < n - 1) LastError = "Comparison aborted";
+      break;
+    }
+  }
+}

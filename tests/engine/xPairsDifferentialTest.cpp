@@ -1,0 +1,111 @@
+// The candidate loop against the plain all-pairs loop on randomised trees: the same groups in
+// the same member order, the same failed marks, log lines, status lines and progress.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "xEngine.h"
+#include "xLog.h"
+#include "xStorage.h"
+#include "xTestFiles.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TOutcome {
+  bool Result = false;
+  std::string LastError;
+  std::vector<std::vector<std::string>> Groups;
+  std::vector<bool> Failed;
+  std::vector<std::string> Log, Statuses;
+  std::vector<int> Progress;
+  bool operator==(const TOutcome&) const = default;
+};
+
+// A tree of files with few distinct sizes, so that equal sizes with unequal contents abound.
+void MakeTree(const std::string& root, std::mt19937& random) {
+  std::vector<std::string> originals;
+  for (int i = 0; i < 6; ++i) {
+    std::string content(static_cast<std::size_t>(random() % 4) * 3, 'x');
+    for (char& c : content) c = static_cast<char>('a' + random() % 3);
+    originals.push_back(content);
+  }
+  const int files = 20 + static_cast<int>(random() % 50);
+  for (int i = 0; i < files; ++i) {
+    std::string folder = root;
+    for (int depth = static_cast<int>(random() % 3); depth > 0; --depth) folder += "/d" + std::to_string(random() % 3);
+    fs::create_directories(folder);
+    const std::string& content = originals[random() % originals.size()];
+    WriteBytes(folder + "/f" + std::to_string(i), content);
+  }
+}
+
+TOutcome Search(TEngine& engine) {
+  TOutcome outcome;
+  TLogCapture log;
+  engine.OnStatus = [&](const std::string& text) { outcome.Statuses.push_back(text); };
+  engine.OnProgress = [&](int percent) { outcome.Progress.push_back(percent); };
+  outcome.Result = engine.Execute();
+  outcome.LastError = engine.LastError;
+  for (int g = 0; g < engine.GroupCount(); ++g) {
+    outcome.Groups.emplace_back();
+    for (int i = 0; i < engine.Groups(g)->Count(); ++i) outcome.Groups.back().push_back(engine.Groups(g)->Items(i)->FileName);
+  }
+  for (int i = 0; i < engine.FileCount(); ++i) outcome.Failed.push_back(engine.Files(i)->Failed);
+  for (const auto& line : log.Lines())
+    if (line.Level != llPlain) outcome.Log.push_back(ExportedLine(line.Text, line.Level));
+  engine.OnStatus = nullptr;
+  engine.OnProgress = nullptr;
+  return outcome;
+}
+
+}  // namespace
+
+TEST(PairsDifferential, CandidatesGiveThePlainLoopsResults) {
+  for (unsigned seed = 1; seed <= 40; ++seed) {
+    std::mt19937 random(seed);
+    TTempDir home, tree;
+    MakeTree(tree.Path(), random);
+    TStorage storage(home.Path(), TInfo());
+    TEngine fast(storage, false), plain(storage, false);
+    plain.PairStrategy = TPairStrategy::Plain;
+    const int method = static_cast<int>(seed % 5);
+    const bool zeroIgnore = seed % 3 != 0;
+    for (TEngine* engine : {&fast, &plain}) {
+      engine->AddFolder(tree.Path());
+      engine->SetFileComp(method);
+      engine->Options.ZeroIgnore = zeroIgnore;
+    }
+    const TOutcome first = Search(fast);
+    ASSERT_EQ(first, Search(plain)) << "seed " << seed;
+
+    // Files that vanish before a search without rescan fail as they are read.
+    std::vector<fs::path> all;
+    for (const auto& entry : fs::recursive_directory_iterator(tree.Path()))
+      if (entry.is_regular_file()) all.push_back(entry.path());
+    for (std::size_t i = 0; i < all.size(); i += 1 + random() % 5) fs::remove(all[i]);
+    const TOutcome second = Search(fast);
+    EXPECT_EQ(second, Search(plain)) << "seed " << seed << " after removals";
+
+    // A stop at the same status line ends both alike.
+    for (TEngine* engine : {&fast, &plain}) engine->NeedRescan = true;
+    const std::string stopAt = "Comparing : " + std::to_string(1 + random() % 10) + " out of";
+    TOutcome stopped[2];
+    int k = 0;
+    for (TEngine* engine : {&fast, &plain}) {
+      TLogCapture log;
+      engine->OnStatus = [&, engine](const std::string& text) {
+        if (text.rfind(stopAt, 0) == 0) engine->Stop();
+      };
+      engine->Execute();
+      stopped[k].LastError = engine->LastError;
+      for (int g = 0; g < engine->GroupCount(); ++g) stopped[k].Groups.push_back({std::to_string(engine->Groups(g)->Count())});
+      ++k;
+    }
+    EXPECT_EQ(stopped[0].LastError, stopped[1].LastError) << "seed " << seed << " stopped";
+    EXPECT_EQ(stopped[0].Groups, stopped[1].Groups) << "seed " << seed << " stopped";
+  }
+}
