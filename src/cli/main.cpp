@@ -13,10 +13,10 @@ namespace {
 
 void PrintUsage(std::ostream& out) {
   out << "Twinsifter " TWINSIFTER_VERSION_STRING " - finds duplicate files and similar pictures\n"
-         "usage:\n"
-         "  twinsifter-cli signature [--variants r180,r90l,r90r,vflip,hflip,grey] FILE\n"
-         "      prints the picture's signature as JSON\n"
-         "  twinsifter-cli --help | --version\n";
+      << SearchUsage
+      << "usage: twinsifter-cli signature [--variants r180,r90l,r90r,vflip,hflip,grey] FILE\n"
+         "  prints the picture's signature as JSON\n"
+         "usage: twinsifter-cli --help | --version\n";
 }
 
 }  // namespace
@@ -39,10 +39,9 @@ int main(int argc, char** argv) {
   }
   try {
     if (command == "signature") return RunSignature({args.begin() + 1, args.end()});
+    return RunSearch(args);
   } catch (const std::exception& error) {
     std::cerr << "twinsifter-cli: " << error.what() << "\n";
     return ecFailed;
   }
-  std::cerr << "twinsifter-cli: searching folders is not in this build yet; see --help\n";
-  return ecUsage;
 }

@@ -5,3 +5,6 @@
 #include <vector>
 
 int RunSignature(const std::vector<std::string>& args);
+int RunSearch(const std::vector<std::string>& args);
+
+extern const char* const SearchUsage;

@@ -398,6 +398,7 @@ void TStorage::Start(const TInfo& info) {
 
 TStorage::~TStorage() {
   SysInfo_.reset();
+  if (ReadOnly_) return;
   try {
     if (IsOpen()) CloseSection();
     OpenSection("GENERAL", true);
@@ -424,7 +425,7 @@ void TStorage::OpenSection(const std::string& name, bool forWriting) {
 bool TStorage::CloseSection() {
   TS_ASSERT(IsOpen());
   bool ok = true;
-  if (Dirty) {
+  if (Dirty && !ReadOnly_) {
     // A file we could not read is never replaced: its other sections would be lost.
     ok = Readable && WriteFile(File.Text());
     if (!ok) {

@@ -94,6 +94,9 @@ public:
   // (also logged as an error) when the file cannot be written; the section is closed anyway.
   bool CloseSection();
   bool IsOpen() const { return Open_ && !Section.empty(); }
+  // A read-only store reads as usual and never writes the file (the command line's).
+  void SetReadOnly(bool readOnly) { ReadOnly_ = readOnly; }
+  bool IsReadOnly() const { return ReadOnly_; }
 
   std::int32_t ReadInteger(const std::string& key, std::int32_t defaultValue) const;
   void WriteInteger(const std::string& key, std::int32_t value);
@@ -133,6 +136,7 @@ private:
   std::string Section;
   bool Open_ = false;
   bool Dirty = false;  // erased or written since opening
+  bool ReadOnly_ = false;
   bool Readable = true;  // false when an existing file could not be read: it is never overwritten
   TIniFile File;
 };

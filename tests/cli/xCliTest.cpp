@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <chrono>
+#include <filesystem>
 #include <regex>
 
 #include "xCliArgs.h"
@@ -25,9 +27,11 @@ std::string Quote(const std::string& text) {
   return quoted + "'";
 }
 
-TRun RunCli(const std::string& arguments, const TTempDir& dir) {
+TRun RunCli(const std::string& arguments, const TTempDir& dir, const std::string& home = "") {
   const std::string errFile = dir.File("stderr.txt");
-  const std::string command = std::string(TWINSIFTER_CLI) + " " + arguments + " 2>" + Quote(errFile);
+  // Settings and cache live in a folder of the test's own, never beside the program.
+  const std::string command = "TWINSIFTER_HOME=" + Quote(home.empty() ? dir.File("home") : home) + " " +
+                              std::string(TWINSIFTER_CLI) + " " + arguments + " 2>" + Quote(errFile);
   std::FILE* pipe = ::popen(command.c_str(), "r");
   std::string out;
   char buffer[4096];
@@ -92,6 +96,11 @@ TEST(CliSignature, FailuresAndUsage) {
       {"signature --variants", 2, "twinsifter-cli signature: --variants needs a value"},
       {"signature a.png b.png", 2, "twinsifter-cli signature: unexpected argument \"b.png\""},
       {"", 2, "Twinsifter "},
+      {"--no-such-option " + Quote(dir.Path()), 2, "twinsifter-cli: unknown option \"--no-such-option\""},
+      {Quote(missing), 2, "twinsifter-cli: no such folder: " + missing},
+      {"--method sha256 " + Quote(dir.Path()), 2, "twinsifter-cli: unknown method \"sha256\""},
+      {"--json", 2, "twinsifter-cli: a folder to search is needed"},
+      {"--sample " + Quote(missing) + " " + Quote(dir.Path()), 2, "twinsifter-cli: no such sample file: " + missing},
   };
   for (const auto& c : cases) {
     const TRun run = RunCli(c.Arguments, dir);
@@ -128,4 +137,70 @@ TEST(CliJson, StringsAreEscapedAndInvalidBytesBecomeSurrogates) {
       {std::string("nul\0byte", 8), R"("nul\u0000byte")"},
   };
   for (const auto& c : cases) EXPECT_EQ(JsonString(c.Text), c.Json) << c.Json;
+}
+
+namespace {
+
+class CliSearch : public testing::Test {
+protected:
+  CliSearch() {
+    Root = Dir.File("tree");
+    std::filesystem::create_directories(Root + "/sub dir");
+    WriteBytes(Root + "/a.txt", "same");
+    WriteBytes(Root + "/b.txt", "same");
+    WriteBytes(Root + "/sub dir/line\nbreak \xE9.txt", "same");
+    WriteBytes(Root + "/other.txt", "diff");
+    WriteBytes(Root + "/empty1", "");
+    WriteBytes(Root + "/empty2", "");
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+    std::filesystem::last_write_time(Root + "/a.txt", old);
+  }
+  TTempDir Dir;
+  std::string Root;
+};
+
+}  // namespace
+
+TEST_F(CliSearch, PrintsGroupsWithTheirMarks) {
+  const TRun run = RunCli("--quiet " + Quote(Root), Dir);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_EQ(run.Err, "");
+  const std::vector<std::string> expected = {"Group 1: 3 files, 4 bytes", "  keep    ", "/tree/b.txt", "  marked  ",
+                                             "/tree/a.txt", "  keep    ", "/tree/sub dir/line?break \xE9.txt"};
+  std::size_t at = 0;
+  for (const std::string& piece : expected) {
+    const std::size_t found = run.Out.find(piece, at);
+    ASSERT_NE(found, std::string::npos) << piece << " in\n" << run.Out;
+    at = found + piece.size();
+  }
+}
+
+TEST_F(CliSearch, JsonHoldsEveryMemberAndEscapesNames) {
+  const TRun run = RunCli("--json --include-empty --method bytes " + Quote(Root), Dir);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_EQ(run.Out.rfind("{\"files\": 6, \"combinations\": 15, \"error\": \"\", \"groups\": [{\"members\": [", 0), 0U)
+      << run.Out;
+  EXPECT_NE(run.Out.find("line\\nbreak \\udce9.txt\", \"size\": 4"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("\"kind\": \"plain\", \"width\": 0, \"height\": 0, \"marked\": true}"), std::string::npos);
+  EXPECT_NE(run.Out.find("/empty2\", \"size\": 0"), std::string::npos) << "empty files were asked for";
+  // The log goes to stderr with the console's prefixes.
+  EXPECT_NE(run.Err.find("INFO :  6 files found\n"), std::string::npos) << run.Err;
+  EXPECT_NE(run.Err.find("INFO :  2 duplicates groups found\n"), std::string::npos) << run.Err;
+}
+
+TEST_F(CliSearch, SavedOptionsApplyAndAreNeverWritten) {
+  const std::string home = Dir.File("saved");
+  std::filesystem::create_directories(home);
+  const std::string ini = "[OPTIONS]\nUseFile=1\nFileMask=*.txt\nSubFolders=0\n";
+  WriteBytes(home + "/twinsifter.ini", ini);
+  TRun run = RunCli("--json " + Quote(Root), Dir, home);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_EQ(run.Out.rfind("{\"files\": 3,", 0), 0U) << "a.txt, b.txt, other.txt: " << run.Out;
+  run = RunCli("--json --mask '*' --exclude " + Quote(Root), Dir, home);
+  EXPECT_EQ(run.ExitCode, 1);
+  EXPECT_NE(run.Out.find("\"error\": \"There is noting to compare\""), std::string::npos) << run.Out;
+  EXPECT_NE(run.Err.find("WARNING :  There is noting to compare"), std::string::npos) << run.Err;
+  EXPECT_EQ(ReadBytes(home + "/twinsifter.ini"), ini);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home), std::filesystem::directory_iterator()), 1)
+      << "nothing else written";
 }

@@ -1,0 +1,209 @@
+// twinsifter-cli [options] FOLDER...: one search with the engine, its groups on stdout.
+// Options come from the settings file, then from the command line, which never writes them back.
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "xCliArgs.h"
+#include "xCliCommands.h"
+#include "xCliOutput.h"
+#include "xEngine.h"
+#include "xLog.h"
+#include "xStorage.h"
+
+namespace {
+
+volatile std::sig_atomic_t Interrupted = 0;
+
+void OnInterrupt(int) {
+  Interrupted = 1;
+  std::signal(SIGINT, SIG_DFL);  // a second Ctrl+C ends the program at once
+}
+
+// The status line on a terminal, redrawn at most ten times a second and cleared before a log
+// line is written, so that both stay readable.
+class TProgressLine {
+public:
+  explicit TProgressLine(bool enabled) : Enabled(enabled) {}
+  ~TProgressLine() { Clear(); }
+
+  void Status(const std::string& text) {
+    Text = text;
+    Draw(false);
+  }
+  void Percent(int percent) {
+    Percent_ = percent;
+    Draw(false);
+  }
+  void Clear() {
+    if (!Shown) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    Shown = false;
+  }
+
+private:
+  void Draw(bool force) {
+    if (!Enabled) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && Shown && now - Last < std::chrono::milliseconds(100)) return;
+    Last = now;
+    std::string line = Text.substr(0, 70) + "  " + std::to_string(Percent_) + "%";
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+    Shown = true;
+  }
+
+  bool Enabled;
+  bool Shown = false;
+  std::string Text;
+  int Percent_ = 0;
+  std::chrono::steady_clock::time_point Last;
+};
+
+struct TSearchArgs {
+  std::vector<std::string> Folders;
+  bool Json = false;
+  bool Quiet = false;
+};
+
+}  // namespace
+
+const char* const SearchUsage =
+    "usage: twinsifter-cli [options] FOLDER...\n"
+    "  --method bytes|crc32|md4|md5|sha   how file contents are compared (default: as saved, MD5)\n"
+    "  --pictures-only                    take picture files only\n"
+    "  --no-subfolders                    do not descend into subfolders\n"
+    "  --mask MASK                        only file names matching MASK (*, ?, [a-z])\n"
+    "  --exclude                          leave out the names matching --mask instead\n"
+    "  --path-mask MASK                   only folders whose path matches MASK\n"
+    "  --include-empty                    compare empty files too\n"
+    "  --no-mp3                           compare MP3 files by content, not by their tags\n"
+    "  --sample FILE                      look for copies of FILE only\n"
+    "  --json                             print the result as one JSON object\n"
+    "  --quiet                            no progress and no information lines\n";
+
+namespace {
+
+// Applies one option; false when the argument is not one of ours.
+bool ParseOption(TArgReader& reader, TCompOpts& options, TSearchArgs& search, std::string& error) {
+  std::string value;
+  if (reader.OptionWithValue("--method", value, error)) {
+    static const char* const methods[] = {"bytes", "crc32", "md4", "md5", "sha"};
+    for (int m = 0; m < 5; ++m)
+      if (value == methods[m]) options.FileComp = static_cast<std::uint8_t>(m);
+    if (error.empty() && value != methods[options.FileComp])
+      error = "unknown method \"" + value + "\" (bytes, crc32, md4, md5, sha)";
+  } else if (reader.Option("--pictures-only")) {
+    options.PicsOnly = true;
+  } else if (reader.Option("--no-subfolders")) {
+    options.SubFolders = false;
+  } else if (reader.OptionWithValue("--mask", value, error)) {
+    options.UseFile = true;
+    options.FileMask = value;
+  } else if (reader.Option("--exclude")) {
+    options.FileEx = true;
+  } else if (reader.OptionWithValue("--path-mask", value, error)) {
+    options.UsePath = true;
+    options.PathMask = value;
+  } else if (reader.Option("--include-empty")) {
+    options.ZeroIgnore = false;
+  } else if (reader.Option("--no-mp3")) {
+    options.MP3Comp = false;
+  } else if (reader.OptionWithValue("--sample", value, error)) {
+    options.UseSample = true;
+    options.SampleFile = value.empty() ? value : std::filesystem::absolute(value).lexically_normal().string();
+  } else if (reader.Option("--json")) {
+    search.Json = true;
+  } else if (reader.Option("--quiet")) {
+    search.Quiet = true;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// A folder as the engine keeps it: absolute, without "." and ".." steps, no trailing slash.
+std::string FolderPath(const std::string& argument) {
+  std::string path = std::filesystem::absolute(argument).lexically_normal().string();
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+int RunSearch(const std::vector<std::string>& args) {
+  TStorage storage;
+  storage.SetReadOnly(true);
+  TEngine engine(storage, false);
+  TSearchArgs search;
+  TArgReader reader(args);
+  std::string error;
+  std::string folder;
+  while (!reader.AtEnd() && error.empty()) {
+    if (ParseOption(reader, engine.Options, search, error)) continue;
+    if (reader.Positional(folder)) {
+      std::error_code ignored;
+      if (!std::filesystem::is_directory(folder, ignored))
+        error = "no such folder: " + folder;
+      else
+        search.Folders.push_back(FolderPath(folder));
+      continue;
+    }
+    error = "unknown option \"" + reader.Peek() + "\"";
+  }
+  if (error.empty() && search.Folders.empty()) error = "a folder to search is needed";
+  if (error.empty() && engine.Options.UseSample && !std::filesystem::is_regular_file(engine.Options.SampleFile))
+    error = "no such sample file: " + engine.Options.SampleFile;
+  if (!error.empty()) {
+    std::cerr << "twinsifter-cli: " << error << "\n" << SearchUsage;
+    return ecUsage;
+  }
+  // The method goes through SetFileComp, so that the digest object follows it.
+  const std::uint8_t method = engine.Options.FileComp;
+  engine.Options.FileComp = method == fcBytes ? fcMd5 : fcBytes;
+  engine.SetFileComp(method);
+  engine.Folders.clear();
+  for (const std::string& path : search.Folders) engine.AddFolder(path);
+
+  TProgressLine progress(!search.Quiet && ::isatty(STDERR_FILENO));
+  SetLogSink([&](const std::string& text, TLogLevel level, bool quiet) {
+    if (search.Quiet && level != llWarning && level != llError) return;
+    progress.Clear();
+    StderrLogSink(text, level, quiet);
+  });
+  auto checkInterrupt = [&] {
+    if (Interrupted) engine.Stop();
+  };
+  engine.OnStatus = [&](const std::string& text) {
+    progress.Status(text);
+    checkInterrupt();
+  };
+  engine.OnProgress = [&](int percent) {
+    progress.Percent(percent);
+    checkInterrupt();
+  };
+  engine.OnPumpEvents = checkInterrupt;
+  Interrupted = 0;
+  std::signal(SIGINT, OnInterrupt);
+
+  const bool ran = engine.Execute();
+  std::signal(SIGINT, SIG_DFL);
+  progress.Clear();
+  if (!ran && !engine.LastError.empty()) LogWarning(engine.LastError);
+  if (ran) {
+    if (!engine.LastError.empty()) LogWarning(engine.LastError);
+    LogInfo(std::to_string(engine.GroupCount()) + " duplicates groups found");
+  }
+  const std::string report = search.Json ? GroupsAsJson(engine) : GroupsAsText(engine);
+  std::fwrite(report.data(), 1, report.size(), stdout);
+  std::fflush(stdout);
+  SetLogSink(StderrLogSink);
+  return ran ? ecOk : ecFailed;
+}
