@@ -346,7 +346,7 @@ bool TCache::CheckRecords() {
 int TCache::Count() const {
   if (Open_) return Index_.Count();
   struct stat info {};
-  if (stat((Folder_ + "cache.nid").c_str(), &info) != 0) return 0;
+  if (stat((Folder_ + "cache.nid").c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
   const auto entries = info.st_size / 4;
   return entries > INT32_MAX ? INT32_MAX : static_cast<int>(entries);
 }
