@@ -107,7 +107,10 @@ private:
   void CompareAllPairsPlain(int n);
   void CompareAllPairsCandidates(int n);
   void CompareWithSample(int n);
-  void FinishRow(int r, int n);
+  // One decision of the comparison phase; false when the search must stop.
+  bool DecidePair(TFileData* a, TFileData* b);
+  // The status and progress after a row; false when the search must stop.
+  bool FinishRow(const std::string& status, int r, int n);
   void PumpEvents();
 
   TStorage& Store;

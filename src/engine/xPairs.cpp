@@ -19,30 +19,30 @@ bool ByContent(const TFileData& a, const TFileData& b, const TCompOpts& options)
 
 }  // namespace
 
-void TEngine::FinishRow(int r, int n) {
-  SetStatus("Comparing : " + std::to_string(r) + " out of " + std::to_string(n));
+bool TEngine::DecidePair(TFileData* a, TFileData* b) {
+  if (b->Failed) return true;
+  if (IsDuplicate(a, b, false)) AddPair(a, b);
+  if (!Stopped) return true;
+  LastError = "Comparison aborted";
+  return false;
+}
+
+bool TEngine::FinishRow(const std::string& status, int r, int n) {
+  SetStatus(status + std::to_string(r) + " out of " + std::to_string(n));
   SetProgress(static_cast<double>(r) / (n - 1));
+  if (!Stopped) return true;
+  // A stop that arrives while the progress is shown ends the search as one inside a row does.
+  if (LastError.empty() && r < n - 1) LastError = "Comparison aborted";
+  return false;
 }
 
 void TEngine::CompareAllPairsPlain(int n) {
   for (int r = 1; r < n; ++r) {
     TFileData* a = Files(r);
     if (a->Failed) continue;
-    for (int c = 0; c < r; ++c) {
-      TFileData* b = Files(c);
-      if (b->Failed) continue;
-      if (IsDuplicate(a, b, false)) AddPair(a, b);
-      if (Stopped) {
-        LastError = "Comparison aborted";
-        break;
-      }
-    }
-    FinishRow(r, n);
-    if (Stopped) {
-      // A stop that arrives while the progress is shown ends the search as one inside a row does.
-      if (LastError.empty() && r < n - 1) LastError = "Comparison aborted";
-      break;
-    }
+    for (int c = 0; c < r; ++c)
+      if (!DecidePair(a, Files(c))) break;
+    if (!FinishRow("Comparing : ", r, n)) break;
   }
 }
 
@@ -74,20 +74,9 @@ void TEngine::CompareAllPairsCandidates(int n) {
         std::inplace_merge(candidates.begin(), candidates.begin() + middle, candidates.end());
         candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
       }
-      for (const int c : candidates) {
-        TFileData* b = Files(c);
-        if (b->Failed) continue;
-        if (IsDuplicate(a, b, false)) AddPair(a, b);
-        if (Stopped) {
-          LastError = "Comparison aborted";
-          break;
-        }
-      }
-      FinishRow(r, n);
-      if (Stopped) {
-        if (LastError.empty() && r < n - 1) LastError = "Comparison aborted";
-        break;
-      }
+      for (const int c : candidates)
+        if (!DecidePair(a, Files(c))) break;
+      if (!FinishRow("Comparing : ", r, n)) break;
     }
     enter(r);
   }
@@ -106,11 +95,6 @@ void TEngine::CompareWithSample(int n) {
       }
       group->Add(candidate);
     }
-    SetStatus("Searching : " + std::to_string(r) + " out of " + std::to_string(n));
-    SetProgress(static_cast<double>(r) / (n - 1));
-    if (Stopped) {
-      if (LastError.empty() && r < n - 1) LastError = "Comparison aborted";
-      break;
-    }
+    if (!FinishRow("Searching : ", r, n)) break;
   }
 }

@@ -15,16 +15,6 @@
 
 namespace {
 
-std::string LowerExtension(const std::string& fileName) {
-  const auto slash = fileName.find_last_of('/');
-  const auto dot = fileName.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  std::string extension = fileName.substr(dot);
-  for (char& c : extension)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return extension;
-}
-
 std::string BaseName(const std::string& fileName) {
   const auto slash = fileName.find_last_of('/');
   return slash == std::string::npos ? fileName : fileName.substr(slash + 1);

@@ -45,3 +45,6 @@ TDecodeResult DecodeRegistry(const std::string& path, const std::string& extensi
 
 // Lower-cased extensions (with the dot) that count as pictures, whether or not they decode here.
 bool IsPictureExtension(const std::string& lowerExtension);
+
+// A file name's extension with its dot, in lower case; empty when the name has none.
+std::string LowerExtension(const std::string& fileName);

@@ -257,6 +257,16 @@ TDecodeResult DecodePostScript(const std::string& path, const char* coder, TPict
 
 }  // namespace
 
+std::string LowerExtension(const std::string& fileName) {
+  const auto slash = fileName.find_last_of('/');
+  const auto dot = fileName.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  std::string extension = fileName.substr(dot);
+  for (char& c : extension)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return extension;
+}
+
 bool IsPictureExtension(const std::string& lowerExtension) { return Formats().count(lowerExtension) != 0; }
 
 TDecodeResult DecodeRegistry(const std::string& path, const std::string& extension, TPictureSink& sink) {

@@ -399,3 +399,44 @@ TEST_F(EngineTest, CombinationCountDoesNotOverflow) {
   ASSERT_TRUE(Engine.Execute());
   EXPECT_EQ(LogWithoutBanner()[1].Text, "1 combinations produced");
 }
+
+TEST_F(EngineTest, FileThatShrinksWhileComparedStopsTheSearch) {
+  // After the first block of a byte-by-byte comparison the second file loses its tail, so the
+  // next read comes back short.
+  const std::string content(400000, 'z');
+  const std::string sample = Make("a", content);
+  const std::string shrinking = Make("b", content);
+  Engine.AddFolder(Tree.Path());
+  Engine.SetFileComp(fcBytes);
+  const struct {
+    bool Sample;
+    const char* Error;
+  } cases[] = {{false, "Comparison aborted"}, {true, "File reading error"}};
+  for (const auto& c : cases) {
+    WriteBytes(shrinking, content);
+    Engine.Options.UseSample = c.Sample;
+    Engine.Options.SampleFile = sample;
+    Engine.NeedRescan = true;
+    int pumps = 0;  // one for each of the two files scanned, then one for each block compared
+    Engine.OnPumpEvents = [&] {
+      if (++pumps == 3) fs::resize_file(shrinking, 1000);
+    };
+    EXPECT_TRUE(Engine.Execute()) << c.Error;
+    EXPECT_EQ(Engine.LastError, c.Error);
+    EXPECT_EQ(Engine.GroupCount(), 0);
+    EXPECT_FALSE(Engine.IsRunning());
+  }
+}
+
+TEST_F(EngineTest, ASecondSearchDoesNotStartWhileOneRuns) {
+  Make("a", "same");
+  Make("b", "same");
+  Engine.AddFolder(Tree.Path());
+  bool nested = true;
+  Engine.OnStatus = [&](const std::string&) {
+    if (Engine.IsRunning()) nested = Engine.Execute();
+  };
+  EXPECT_TRUE(Engine.Execute());
+  EXPECT_FALSE(nested);
+  EXPECT_EQ(Engine.GroupCount(), 1);
+}
