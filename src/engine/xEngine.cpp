@@ -18,20 +18,28 @@ const std::string Rule(59, '-');
 }  // namespace
 
 TEngine::TEngine(TStorage& storage, bool persist)
-    : Store(storage), Persist(persist), Digest(MakeDigestAlgorithm(fcMd5)), BufferA(CompareBufferSize),
-      BufferB(CompareBufferSize) {
+    : Store(storage), Persist(persist), Digest(MakeDigestAlgorithm(fcMd5)), Cache(storage.CacheBase()),
+      BufferA(CompareBufferSize), BufferB(CompareBufferSize) {
   LoadFolders();
   Options.Load(Store);
   // A method the program does not know (a damaged settings file) falls back to the default,
   // rather than finding no duplicates at all.
   if (Options.FileComp > fcSha) Options.FileComp = TCompOpts().FileComp;
   if (Options.FileComp != fcBytes) Digest = MakeDigestAlgorithm(Options.FileComp);
+  ApplySettings();
 }
 
 TEngine::~TEngine() {
-  if (!Persist) return;
-  SaveFolders();
-  Options.Save(Store);
+  if (Persist) {
+    SaveFolders();
+    Options.Save(Store);
+  }
+  if (Cache.IsOpen() && !Cache.Close()) LogError(Cache.LastError());
+}
+
+void TEngine::ApplySettings() {
+  ApplyPriority();
+  ApplyCache();
 }
 
 TFileData* TEngine::Files(int index) const {
@@ -169,6 +177,23 @@ bool TEngine::Execute() {
     }
     if (Stopped) return fail("Scanning aborted!");
     LogInfo(std::to_string(FileCount()) + " files found");
+    if (Options.PicsComp) {
+      const int n = FileCount();
+      for (int i = 0; i < n; ++i) {
+        PreparePicture(i);
+        SetStatus("Preprocessing : " + std::to_string(i + 1) + " out of " + std::to_string(n));
+        if (n > 1) SetProgress(static_cast<double>(i) / (n - 1));
+        if (Stopped) {
+          LastError = "Processing aborted!";
+          break;
+        }
+      }
+      if (Options.Cache && Cache.IsOpen() && !Cache.Save()) {
+        LastError = Cache.LastError();
+        Stopped = true;
+      }
+      if (Stopped) return fail("");
+    }
   } else {
     for (const auto& record : Records) record->Group = nullptr;
   }
@@ -195,11 +220,14 @@ bool TEngine::Execute() {
 }
 
 bool TEngine::IsDuplicate(TFileData* a, TFileData* b, bool memberCheck) {
-  (void)memberCheck;  // only the picture comparison reads it
   if (a->Failed || b->Failed) return false;
   if (a->Group && b->Group) return false;
   // One file reached twice, or two hard links to it: never a duplicate of itself.
   if (a->Identity.Known() && a->Identity == b->Identity) return false;
+  if (Options.PicsComp && a->Kind() == TRecordKind::Picture && b->Kind() == TRecordKind::Picture)
+    return ComparePictures(a, b, memberCheck);
+  if (Options.MP3Comp && a->Kind() == TRecordKind::MP3 && b->Kind() == TRecordKind::MP3)
+    return CompareTags(static_cast<const TMP3Data&>(*a), static_cast<const TMP3Data&>(*b));
   return ContentEqual(*a, *b);
 }
 

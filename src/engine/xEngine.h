@@ -5,12 +5,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "xCache.h"
 #include "xDigests.h"
 #include "xGroups.h"
 #include "xMasks.h"
@@ -19,6 +21,9 @@
 #include "xRecords.h"
 
 class TStorage;
+
+// The answers to "File ... already exists! Overwrite?" when moving files.
+enum class TOverwriteAnswer { Yes, No, YesToAll };
 
 struct TFolderEntry {
   std::string Path;
@@ -52,6 +57,8 @@ public:
   TProgressHandler OnProgress;
   TStatusHandler OnStatus;
   TPumpHandler OnPumpEvents;  // lets pending front-end events run (and Stop arrive)
+  // Asked before a move replaces a file; unset, the answer is No.
+  std::function<TOverwriteAnswer(const std::string& text)> OnOverwrite;
   TPairStrategy PairStrategy = TPairStrategy::Candidates;
 
   // One search. True when the comparison phase was reached (finished or stopped): the groups
@@ -96,6 +103,33 @@ public:
   static constexpr std::int64_t DigestSizeLimit = 0x20000000;
   static constexpr std::size_t CompareBufferSize = 131072;
 
+  // MP3 tags (xMP3.cpp).
+  static std::unique_ptr<TMP3Data> ReadMP3Tag(const std::string& fileName, std::uint32_t time, std::int64_t size);
+  static bool CompareTags(const TMP3Data& a, const TMP3Data& b);
+
+  // Pictures (xPictures.cpp).
+  void PreparePicture(int index);
+  bool ComparePictures(TFileData* a, TFileData* b, bool memberCheck);
+  float PictureScore(float structure, float colour) const;
+  static int PictureThreshold(int tolerance, bool memberCheck);
+  TCache& SignatureCache() { return Cache; }
+
+  // File operations (xFileOps.cpp). RemoveFile frees the record and sets the caller's pointer
+  // to null; MoveToFolder does the same when the move succeeded.
+  bool MoveToFolder(TFileData*& record, const std::string& folder);
+  bool DeleteFile(const std::string& path, bool toRecycleBin);
+  void RemoveFile(TFileData*& record);
+  bool ShowInFolder(const std::string& path);
+  bool OpenFile(const std::string& path);
+  // Process priority and cache options into force.
+  void ApplySettings();
+
+  // Session files (xSession.cpp).
+  bool SaveSession(const std::string& fileName);
+  bool LoadSession(const std::string& fileName);
+  bool SaveGroups(std::ostream& stream);
+  bool LoadGroups(std::istream& stream);
+
   // The automatic marks, by the options' marking rules.
   TMarkRules MarkRules() const { return {Options.moPicQuality, Options.moFileOlder}; }
 
@@ -112,6 +146,8 @@ private:
   // The status and progress after a row; false when the search must stop.
   bool FinishRow(const std::string& status, int r, int n);
   void PumpEvents();
+  void ApplyPriority();  // xFileOps.cpp
+  void ApplyCache();     // xPictures.cpp
 
   TStorage& Store;
   bool Persist;
@@ -119,6 +155,7 @@ private:
   std::vector<std::unique_ptr<TGroup>> GroupList;
   std::unique_ptr<TDigestAlgorithm> Digest;
   TPixan Analyser;
+  TCache Cache;
   std::vector<std::uint8_t> BufferA, BufferB;
   TMask FileMask_, PathMask_;
   bool FileMaskOn = false, PathMaskOn = false;

@@ -100,6 +100,7 @@ TFileData* TEngine::AddFile(const std::string& fileName, std::uint32_t time, std
   const bool picture = HasPictureExtension(fileName);
   if (Options.PicsOnly && !picture) return nullptr;
   std::unique_ptr<TFileData> record;
+  if (Options.MP3Comp && HasMP3Extension(fileName)) record = ReadMP3Tag(fileName, time, size);
   if ((Options.PicsComp || forcePicture) && picture)
     record = std::make_unique<TPicData>(fileName, time, size, Options.PicVariants);
   if (forcePicture && !record) return nullptr;
