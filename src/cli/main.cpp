@@ -16,6 +16,8 @@ void PrintUsage(std::ostream& out) {
       << SearchUsage
       << "usage: twinsifter-cli signature [--variants r180,r90l,r90r,vflip,hflip,grey] FILE\n"
          "  prints the picture's signature as JSON\n"
+         "usage: twinsifter-cli compare [--variants LIST] [--tolerance N] A B\n"
+         "  prints how alike two pictures are and whether a search calls them duplicates\n"
          "usage: twinsifter-cli --help | --version\n";
 }
 
@@ -39,6 +41,7 @@ int main(int argc, char** argv) {
   }
   try {
     if (command == "signature") return RunSignature({args.begin() + 1, args.end()});
+    if (command == "compare") return RunCompare({args.begin() + 1, args.end()});
     return RunSearch(args);
   } catch (const std::exception& error) {
     std::cerr << "twinsifter-cli: " << error.what() << "\n";

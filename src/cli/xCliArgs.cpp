@@ -29,6 +29,18 @@ bool ParseVariants(const std::string& list, TPicVariants& variants, std::string&
   return true;
 }
 
+bool ParseNumber(const std::string& text, int lowest, int highest, std::int32_t& value) {
+  if (text.empty() || text.size() > 9) return false;
+  long number = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    number = number * 10 + (c - '0');
+  }
+  if (number < lowest || number > highest) return false;
+  value = static_cast<std::int32_t>(number);
+  return true;
+}
+
 bool TArgReader::Option(const std::string& name) {
   if (AtEnd() || OptionsEnded) return false;
   if (Args[Index] == "--") {

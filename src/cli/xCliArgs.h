@@ -1,6 +1,7 @@
 #pragma once
 // Command-line argument helpers shared by the commands of twinsifter-cli.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@ enum TExitCode : int { ecOk = 0, ecFailed = 1, ecUsage = 2 };
 // "r180,r90l,r90r,vflip,hflip,grey" to a variant set; element 0 is always included.
 // False, with a message, for an unknown name.
 bool ParseVariants(const std::string& list, TPicVariants& variants, std::string& error);
+
+// A whole decimal number within [lowest, highest].
+bool ParseNumber(const std::string& text, int lowest, int highest, std::int32_t& value);
 
 // Walks the arguments of one command: options (with "--name value" or "--name=value") and
 // positional arguments; "--" ends the options.

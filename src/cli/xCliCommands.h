@@ -6,5 +6,6 @@
 
 int RunSignature(const std::vector<std::string>& args);
 int RunSearch(const std::vector<std::string>& args);
+int RunCompare(const std::vector<std::string>& args);
 
 extern const char* const SearchUsage;

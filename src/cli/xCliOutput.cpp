@@ -37,7 +37,9 @@ std::string GroupsAsText(const TEngine& engine) {
   for (int g = 0; g < engine.GroupCount(); ++g) {
     const TGroup& group = *engine.Groups(g);
     out += "Group " + std::to_string(g + 1) + ": " + std::to_string(group.Count()) + " files";
-    if (group.Count() > 0) out += ", " + SizeText(group.Items(0)->Size);
+    bool sameSize = group.Count() > 0;
+    for (int i = 1; i < group.Count(); ++i) sameSize = sameSize && group.Items(i)->Size == group.Items(0)->Size;
+    if (sameSize) out += ", " + SizeText(group.Items(0)->Size);
     out += "\n";
     for (int i = 0; i < group.Count(); ++i) {
       const TFileData& member = *group.Items(i);

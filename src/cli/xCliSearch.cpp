@@ -71,7 +71,23 @@ struct TSearchArgs {
   std::vector<std::string> Folders;
   bool Json = false;
   bool Quiet = false;
+  bool Stats = false;
 };
+
+std::string Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f s", seconds);
+  return text;
+}
+
+std::string StatsText(const TSearchStats& stats) {
+  const int decoded = stats.Analyser.Decoded;
+  return "Statistics : scan " + Seconds(stats.ScanSeconds) + "; " + std::to_string(stats.PicturesPrepared) +
+         " pictures prepared in " + Seconds(stats.PrepareSeconds) + " (" + std::to_string(decoded) + " decoded in " +
+         Seconds(stats.Analyser.DecodeSeconds) + ", analysed in " + Seconds(stats.Analyser.AnalysisSeconds) + ", " +
+         std::to_string(stats.PicturesPrepared - decoded) + " from the cache); comparison " +
+         Seconds(stats.CompareSeconds);
+}
 
 }  // namespace
 
@@ -85,9 +101,16 @@ const char* const SearchUsage =
     "  --path-mask MASK                   only folders whose path matches MASK\n"
     "  --include-empty                    compare empty files too\n"
     "  --no-mp3                           compare MP3 files by content, not by their tags\n"
+    "  --visual                           compare pictures by what they show\n"
+    "  --tolerance N                      0 (identical) .. 10 (similar); with --visual\n"
+    "  --variants r180,r90l,r90r,vflip,hflip,grey\n"
+    "                                     also match turned, mirrored or grey copies; with --visual\n"
+    "  --no-cache                         do not use the picture signature cache\n"
+    "  --cache-size N                     pictures the signature cache keeps (100 .. 50000)\n"
     "  --sample FILE                      look for copies of FILE only\n"
     "  --json                             print the result as one JSON object\n"
-    "  --quiet                            no progress and no information lines\n";
+    "  --quiet                            no progress and no information lines\n"
+    "  --stats                            where the time went, on stderr\n";
 
 namespace {
 
@@ -116,6 +139,16 @@ bool ParseOption(TArgReader& reader, TCompOpts& options, TSearchArgs& search, st
     options.ZeroIgnore = false;
   } else if (reader.Option("--no-mp3")) {
     options.MP3Comp = false;
+  } else if (reader.Option("--visual")) {
+    options.PicsComp = true;
+  } else if (reader.OptionWithValue("--tolerance", value, error)) {
+    if (error.empty() && !ParseNumber(value, 0, 10, options.Tolerance)) error = "--tolerance takes 0 .. 10";
+  } else if (reader.OptionWithValue("--variants", value, error)) {
+    if (error.empty()) ParseVariants(value, options.PicVariants, error);
+  } else if (reader.Option("--no-cache")) {
+    options.Cache = false;
+  } else if (reader.OptionWithValue("--cache-size", value, error)) {
+    if (error.empty() && !ParseNumber(value, 100, 50000, options.CacheCount)) error = "--cache-size takes 100 .. 50000";
   } else if (reader.OptionWithValue("--sample", value, error)) {
     options.UseSample = true;
     options.SampleFile = value.empty() ? value : std::filesystem::absolute(value).lexically_normal().string();
@@ -123,6 +156,8 @@ bool ParseOption(TArgReader& reader, TCompOpts& options, TSearchArgs& search, st
     search.Json = true;
   } else if (reader.Option("--quiet")) {
     search.Quiet = true;
+  } else if (reader.Option("--stats")) {
+    search.Stats = true;
   } else {
     return false;
   }
@@ -201,6 +236,7 @@ int RunSearch(const std::vector<std::string>& args) {
     if (!engine.LastError.empty()) LogWarning(engine.LastError);
     LogInfo(std::to_string(engine.GroupCount()) + " duplicates groups found");
   }
+  if (search.Stats) ConsoleLog(StatsText(engine.Stats()), llPlain, true);
   const std::string report = search.Json ? GroupsAsJson(engine) : GroupsAsText(engine);
   std::fwrite(report.data(), 1, report.size(), stdout);
   std::fflush(stdout);

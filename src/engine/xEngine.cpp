@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
+
 #include "xAssert.h"
 #include "xLog.h"
 #include "xStorage.h"
@@ -162,6 +164,11 @@ bool TEngine::Execute() {
   };
   Stopped = false;
   ClearGroups();
+  using TClock = std::chrono::steady_clock;
+  auto since = [](TClock::time_point start) { return std::chrono::duration<double>(TClock::now() - start).count(); };
+  Stats_ = {};
+  const TPixanStats analyserBefore = Analyser.Stats();
+  const auto scanStart = TClock::now();
   if (NeedRescan) {
     if (!CompileMasks()) return fail("");
     ClearRecords();
@@ -177,7 +184,9 @@ bool TEngine::Execute() {
     }
     if (Stopped) return fail("Scanning aborted!");
     LogInfo(std::to_string(FileCount()) + " files found");
+    Stats_.ScanSeconds = since(scanStart);
     if (Options.PicsComp) {
+      const auto prepareStart = TClock::now();
       const int n = FileCount();
       for (int i = 0; i < n; ++i) {
         PreparePicture(i);
@@ -192,6 +201,11 @@ bool TEngine::Execute() {
         LastError = Cache.LastError();
         Stopped = true;
       }
+      Stats_.PrepareSeconds = since(prepareStart);
+      for (const auto& record : Records) Stats_.PicturesPrepared += record->Kind() == TRecordKind::Picture ? 1 : 0;
+      Stats_.Analyser.Decoded = Analyser.Stats().Decoded - analyserBefore.Decoded;
+      Stats_.Analyser.DecodeSeconds = Analyser.Stats().DecodeSeconds - analyserBefore.DecodeSeconds;
+      Stats_.Analyser.AnalysisSeconds = Analyser.Stats().AnalysisSeconds - analyserBefore.AnalysisSeconds;
       if (Stopped) return fail("");
     }
   } else {
@@ -202,6 +216,7 @@ bool TEngine::Execute() {
   const std::int64_t combinations = n * (n - 1) / 2;
   if (combinations < 1) return fail("There is noting to compare");
   LogInfo(std::to_string(combinations) + " combinations produced");
+  const auto compareStart = TClock::now();
   if (Options.UseSample) {
     if (Records.empty() || Records.front()->FileName != Options.SampleFile)
       return fail("Failed to retrieve sample file information");
@@ -213,6 +228,7 @@ bool TEngine::Execute() {
     else
       CompareAllPairsCandidates(FileCount());
   }
+  Stats_.CompareSeconds = since(compareStart);
   Options.PicsComp = savedPicsComp;
   NeedRescan = false;
   Stopped = true;

@@ -22,6 +22,22 @@
 
 class TStorage;
 
+// The decision on a pair of pictures: the structure similarity of the best variant of the
+// second picture (Variant 0: unchanged), the colour similarity, the score and the threshold.
+struct TPictureVerdict {
+  float Structure = 0;
+  int Variant = pvOriginal;
+  float Colour = 0;
+  float Score = 0;
+  int Threshold = 0;
+  bool Duplicate = false;
+};
+
+// (2 S + C) / 3, or S alone when grey copies count and S is higher, scaled to 0 .. 100.
+float PictureScore(float structure, float colour, bool grayscale);
+TPictureVerdict JudgePictures(const TPicSign& a, const TPicSign& b, TPicVariants variants, int tolerance,
+                              bool memberCheck);
+
 // The answers to "File ... already exists! Overwrite?" when moving files.
 enum class TOverwriteAnswer { Yes, No, YesToAll };
 
@@ -35,6 +51,15 @@ struct TFolderEntry {
 // Candidates decides only the pairs that can be duplicates (equal sizes for the content
 // comparison), Plain every pair, as a yardstick for the differential tests.
 enum class TPairStrategy { Candidates, Plain };
+
+// Where the last search's time went.
+struct TSearchStats {
+  double ScanSeconds = 0;
+  double PrepareSeconds = 0;  // pictures: from the cache or analysed
+  double CompareSeconds = 0;
+  int PicturesPrepared = 0;
+  TPixanStats Analyser;  // decoding and analysis within the preparation
+};
 
 class TEngine {
 public:
@@ -113,6 +138,7 @@ public:
   float PictureScore(float structure, float colour) const;
   static int PictureThreshold(int tolerance, bool memberCheck);
   TCache& SignatureCache() { return Cache; }
+  const TSearchStats& Stats() const { return Stats_; }
 
   // File operations (xFileOps.cpp). RemoveFile frees the record and sets the caller's pointer
   // to null; MoveToFolder does the same when the move succeeded.
@@ -161,4 +187,5 @@ private:
   bool FileMaskOn = false, PathMaskOn = false;
   std::set<std::pair<std::uint64_t, std::uint64_t>> ScannedFolders;  // device, inode
   bool Stopped = true;
+  TSearchStats Stats_;
 };

@@ -48,10 +48,14 @@ void TEngine::PreparePicture(int index) {
   picture.Height = Analyser.PictureSize().Height;
 }
 
-float TEngine::PictureScore(float structure, float colour) const {
+float PictureScore(float structure, float colour, bool grayscale) {
   float v = static_cast<float>((2.0 * structure + colour) / 3.0);
-  if (Options.PicVariants.Contains(pvGrayscale) && structure > v) v = structure;
+  if (grayscale && structure > v) v = structure;
   return static_cast<float>((v + 1.0) * 50.0);
+}
+
+float TEngine::PictureScore(float structure, float colour) const {
+  return ::PictureScore(structure, colour, Options.PicVariants.Contains(pvGrayscale));
 }
 
 int TEngine::PictureThreshold(int tolerance, bool memberCheck) {
@@ -62,20 +66,38 @@ int TEngine::PictureThreshold(int tolerance, bool memberCheck) {
   return threshold;
 }
 
+TPictureVerdict JudgePictures(const TPicSign& a, const TPicSign& b, TPicVariants variants, int tolerance,
+                              bool memberCheck) {
+  TS_ASSERT(a.IsValid() && b.IsValid());
+  const bool grayscale = variants.Contains(pvGrayscale);
+  const TPicTrace& first = *a.LTrace(pvOriginal);
+  TPictureVerdict verdict;
+  verdict.Colour = TPixan::CompareTraces(a.HTrace(), b.HTrace(), true);
+  verdict.Structure = TPixan::CompareTraces(first, *b.LTrace(pvOriginal), false);
+  verdict.Score = PictureScore(verdict.Structure, verdict.Colour, grayscale);
+  // The variants turn or mirror the second picture; the colours stay what they are.
+  for (int variant = pvRotate180; variant <= pvFlipHorizontal; ++variant) {
+    if (!variants.Contains(variant)) continue;
+    const TPicTrace* turned = b.LTrace(variant);
+    TS_ASSERT(turned != nullptr);
+    const float structure = TPixan::CompareTraces(first, *turned, false);
+    const float score = PictureScore(structure, verdict.Colour, grayscale);
+    if (score > verdict.Score) {
+      verdict.Score = score;
+      verdict.Structure = structure;
+      verdict.Variant = variant;
+    }
+  }
+  verdict.Threshold = TEngine::PictureThreshold(tolerance, memberCheck);
+  verdict.Duplicate = verdict.Score >= static_cast<float>(verdict.Threshold);
+  return verdict;
+}
+
 bool TEngine::ComparePictures(TFileData* a, TFileData* b, bool memberCheck) {
   if (a->Failed || b->Failed) return false;
   TS_ASSERT(a->Kind() == TRecordKind::Picture && b->Kind() == TRecordKind::Picture);
   const auto& x = static_cast<const TPicData&>(*a);
   const auto& y = static_cast<const TPicData&>(*b);
   TS_ASSERT(x.HasSignature() && y.HasSignature());
-  const TPicTrace& first = *x.Sign.LTrace(pvOriginal);
-  const float colour = TPixan::CompareTraces(x.Sign.HTrace(), y.Sign.HTrace(), true);
-  float best = PictureScore(TPixan::CompareTraces(first, *y.Sign.LTrace(pvOriginal), false), colour);
-  for (int variant = pvRotate180; variant <= pvFlipHorizontal; ++variant) {
-    if (!Options.PicVariants.Contains(variant)) continue;
-    const TPicTrace* turned = y.Sign.LTrace(variant);
-    TS_ASSERT(turned != nullptr);
-    best = std::max(best, PictureScore(TPixan::CompareTraces(first, *turned, false), colour));
-  }
-  return best >= static_cast<float>(PictureThreshold(Options.Tolerance, memberCheck));
+  return JudgePictures(x.Sign, y.Sign, Options.PicVariants, Options.Tolerance, memberCheck).Duplicate;
 }

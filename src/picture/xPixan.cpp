@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 
 #include "xAssert.h"
@@ -133,11 +134,19 @@ bool TPixan::Analyse(const std::string& name, TPicSign& signature, TPicVariants 
   LastError_.clear();
   signature.SetHLength(0);
   signature.SetLLength(pvOriginal, 0);
-  if (!LoadPicture(name)) {
+  using TClock = std::chrono::steady_clock;
+  const auto start = TClock::now();
+  const bool loaded = LoadPicture(name);
+  const auto decoded = TClock::now();
+  ++Stats_.Decoded;
+  Stats_.DecodeSeconds += std::chrono::duration<double>(decoded - start).count();
+  if (!loaded) {
     if (LastError_.empty()) LastError_ = "Failed to load \"" + name + "\"";
     return false;
   }
-  return AnalyseLoaded(signature, variants);
+  const bool analysed = AnalyseLoaded(signature, variants);
+  Stats_.AnalysisSeconds += std::chrono::duration<double>(TClock::now() - decoded).count();
+  return analysed;
 }
 
 bool TPixan::AnalyseLoadedPlain(TPicSign& signature, TPicVariants variants) {

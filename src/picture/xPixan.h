@@ -16,6 +16,13 @@ inline constexpr int WorkingSize = 128;  // the working picture is WorkingSize x
 inline constexpr int HueBins = 32;
 inline constexpr int TraceSide = 32;     // an L-trace keeps the top-left TraceSide x TraceSide coefficients
 
+// Where the analyser's time went, summed over its life.
+struct TPixanStats {
+  int Decoded = 0;             // pictures decoded, successfully or not
+  double DecodeSeconds = 0;    // decoding and sampling
+  double AnalysisSeconds = 0;  // everything after decoding
+};
+
 struct TPictureSize {
   std::int32_t Width = 0;
   std::int32_t Height = 0;
@@ -55,6 +62,7 @@ public:
 
   const std::string& LastError() const { return LastError_; }
   TPictureSize PictureSize() const { return PictureSize_; }
+  const TPixanStats& Stats() const { return Stats_; }
 
   const TBitmap24& WorkingPicture() const { return Working; }
   const TMatrix& Grid() const { return Grid_; }
@@ -77,4 +85,5 @@ private:
   TMatrix AveragesT;    // fast path: block averages, columns paired first
   std::string LastError_;
   TPictureSize PictureSize_;
+  TPixanStats Stats_;
 };

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <random>
 
 #include "xEngine.h"
@@ -32,6 +33,15 @@ void MakeTree(const std::string& root, std::mt19937& random) {
     std::string content(static_cast<std::size_t>(random() % 4) * 3, 'x');
     for (char& c : content) c = static_cast<char>('a' + random() % 3);
     originals.push_back(content);
+  }
+  // Pictures: a few photos, their copies, and turned copies, some in the same size as others.
+  std::vector<TTestImage> photos;
+  for (int i = 0; i < 3; ++i) photos.push_back(PhotoLikeImage(24 + 8 * i, 24));
+  for (int i = 0; i < static_cast<int>(random() % 8); ++i) {
+    TTestImage picture = photos[random() % photos.size()];
+    if (random() % 2) std::reverse(picture.Rgb.begin(), picture.Rgb.end());  // turned by 180 degrees
+    if (random() % 3 == 0) picture.Rgb[random() % picture.Rgb.size()] ^= 0x40;
+    WritePng(root + "/p" + std::to_string(i) + ".png", picture);
   }
   const int files = 20 + static_cast<int>(random() % 50);
   for (int i = 0; i < files; ++i) {
@@ -65,6 +75,7 @@ TOutcome Search(TEngine& engine) {
 }  // namespace
 
 TEST(PairsDifferential, CandidatesGiveThePlainLoopsResults) {
+  int visualGroups = 0;  // the trees must exercise the picture decisions, not only content
   for (unsigned seed = 1; seed <= 40; ++seed) {
     std::mt19937 random(seed);
     TTempDir home, tree;
@@ -74,13 +85,22 @@ TEST(PairsDifferential, CandidatesGiveThePlainLoopsResults) {
     plain.PairStrategy = TPairStrategy::Plain;
     const int method = static_cast<int>(seed % 5);
     const bool zeroIgnore = seed % 3 != 0;
+    const bool visual = seed % 2 == 0;
+    const auto variants = TPicVariants::FromBits(static_cast<std::uint8_t>(1 | (random() % 128)));
+    const int tolerance = static_cast<int>(random() % 11);
     for (TEngine* engine : {&fast, &plain}) {
       engine->AddFolder(tree.Path());
       engine->SetFileComp(method);
       engine->Options.ZeroIgnore = zeroIgnore;
+      engine->Options.PicsComp = visual;
+      engine->Options.PicVariants = variants;
+      engine->Options.Tolerance = tolerance;
+      engine->Options.Cache = false;
     }
     const TOutcome first = Search(fast);
     ASSERT_EQ(first, Search(plain)) << "seed " << seed;
+    for (const auto& group : first.Groups)
+      if (visual && group.front().find("/p") != std::string::npos) ++visualGroups;
 
     // Files that vanish before a search without rescan fail as they are read.
     std::vector<fs::path> all;
@@ -108,4 +128,5 @@ TEST(PairsDifferential, CandidatesGiveThePlainLoopsResults) {
     EXPECT_EQ(stopped[0].LastError, stopped[1].LastError) << "seed " << seed << " stopped";
     EXPECT_EQ(stopped[0].Groups, stopped[1].Groups) << "seed " << seed << " stopped";
   }
+  EXPECT_GT(visualGroups, 5);
 }
