@@ -67,12 +67,32 @@ private:
   std::chrono::steady_clock::time_point Last;
 };
 
+// A folder as the engine keeps it: absolute, without "." and ".." steps, no trailing slash.
+std::string FolderPath(const std::string& argument) {
+  std::string path = std::filesystem::absolute(argument).lexically_normal().string();
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+enum class TAction { None, Trash, Delete, Move };
+
 struct TSearchArgs {
   std::vector<std::string> Folders;
   bool Json = false;
   bool Quiet = false;
   bool Stats = false;
+  std::string SaveSession, LoadSession;
+  TAction Action = TAction::None;
+  std::string MoveTo;
+  bool Overwrite = false;
 };
+
+bool SetAction(TSearchArgs& search, TAction action, std::string& error) {
+  if (search.Action != TAction::None && search.Action != action)
+    error = "--trash-marked, --delete-marked and --move-marked exclude each other";
+  search.Action = action;
+  return true;
+}
 
 std::string Seconds(double seconds) {
   char text[32];
@@ -108,6 +128,12 @@ const char* const SearchUsage =
     "  --no-cache                         do not use the picture signature cache\n"
     "  --cache-size N                     pictures the signature cache keeps (100 .. 50000)\n"
     "  --sample FILE                      look for copies of FILE only\n"
+    "  --save-session FILE                save the groups to a session file\n"
+    "  --load-session FILE                print the groups of a saved session instead of searching\n"
+    "  --trash-marked                     move the automatically marked files to the trash\n"
+    "  --delete-marked                    delete the automatically marked files for good\n"
+    "  --move-marked FOLDER               move the automatically marked files into FOLDER\n"
+    "  --overwrite                        let --move-marked replace files of the same name\n"
     "  --json                             print the result as one JSON object\n"
     "  --quiet                            no progress and no information lines\n"
     "  --stats                            where the time went, on stderr\n";
@@ -152,6 +178,19 @@ bool ParseOption(TArgReader& reader, TCompOpts& options, TSearchArgs& search, st
   } else if (reader.OptionWithValue("--sample", value, error)) {
     options.UseSample = true;
     options.SampleFile = value.empty() ? value : std::filesystem::absolute(value).lexically_normal().string();
+  } else if (reader.OptionWithValue("--save-session", value, error)) {
+    search.SaveSession = value;
+  } else if (reader.OptionWithValue("--load-session", value, error)) {
+    search.LoadSession = value;
+  } else if (reader.Option("--trash-marked")) {
+    SetAction(search, TAction::Trash, error);
+  } else if (reader.Option("--delete-marked")) {
+    SetAction(search, TAction::Delete, error);
+  } else if (reader.OptionWithValue("--move-marked", value, error)) {
+    SetAction(search, TAction::Move, error);
+    search.MoveTo = value.empty() ? value : FolderPath(value);
+  } else if (reader.Option("--overwrite")) {
+    search.Overwrite = true;
   } else if (reader.Option("--json")) {
     search.Json = true;
   } else if (reader.Option("--quiet")) {
@@ -164,11 +203,49 @@ bool ParseOption(TArgReader& reader, TCompOpts& options, TSearchArgs& search, st
   return true;
 }
 
-// A folder as the engine keeps it: absolute, without "." and ".." steps, no trailing slash.
-std::string FolderPath(const std::string& argument) {
-  std::string path = std::filesystem::absolute(argument).lexically_normal().string();
-  while (path.size() > 1 && path.back() == '/') path.pop_back();
-  return path;
+}  // namespace
+
+namespace {
+
+// Acts on the automatically marked members of every group; the marks are taken before the
+// first file goes, since removing records changes the groups. True when every file was handled.
+bool ActOnMarked(TEngine& engine, const TSearchArgs& search) {
+  std::vector<TFileData*> marked;
+  const TMarkRules rules = engine.MarkRules();
+  for (int g = 0; g < engine.GroupCount(); ++g) {
+    const TGroup& group = *engine.Groups(g);
+    for (int i = 0; i < group.Count(); ++i)
+      if (AutoMarked(group, *group.Items(i), rules)) marked.push_back(group.Items(i));
+  }
+  engine.OverwriteAll = false;
+  engine.OnOverwrite = [&](const std::string& question) {
+    if (search.Overwrite) return TOverwriteAnswer::YesToAll;
+    LogWarning(question.substr(0, question.find('\n')) + " It is kept (--overwrite replaces it).");
+    return TOverwriteAnswer::No;
+  };
+  int done = 0, failed = 0;
+  for (TFileData* record : marked) {
+    bool ok;
+    if (search.Action == TAction::Move) {
+      const std::string name = record->FileName;
+      ok = engine.MoveToFolder(record, search.MoveTo);
+      if (ok && record) continue;  // answered No: nothing moved
+    } else {
+      engine.LastError.clear();
+      ok = engine.DeleteFile(record->FileName, search.Action == TAction::Trash);
+      if (ok) engine.RemoveFile(record);
+    }
+    if (ok) {
+      ++done;
+    } else {
+      ++failed;
+      LogWarning(engine.LastError.empty() ? "Failed to remove \"" + record->FileName + "\"" : engine.LastError);
+    }
+  }
+  static const char* const verbs[] = {"", " moved to the trash", " deleted", " moved to "};
+  LogInfo(std::to_string(done) + " of " + std::to_string(marked.size()) + " marked files" +
+          verbs[static_cast<int>(search.Action)] + (search.Action == TAction::Move ? search.MoveTo : ""));
+  return failed == 0;
 }
 
 }  // namespace
@@ -193,9 +270,13 @@ int RunSearch(const std::vector<std::string>& args) {
     }
     error = "unknown option \"" + reader.Peek() + "\"";
   }
-  if (error.empty() && search.Folders.empty()) error = "a folder to search is needed";
+  const bool loading = !search.LoadSession.empty();
+  if (error.empty() && search.Folders.empty() && !loading) error = "a folder to search is needed";
+  if (error.empty() && loading && !search.Folders.empty()) error = "--load-session takes no folders";
   if (error.empty() && engine.Options.UseSample && !std::filesystem::is_regular_file(engine.Options.SampleFile))
     error = "no such sample file: " + engine.Options.SampleFile;
+  if (error.empty() && search.Action == TAction::Move && !std::filesystem::is_directory(search.MoveTo))
+    error = "no such folder to move into: " + search.MoveTo;
   if (!error.empty()) {
     std::cerr << "twinsifter-cli: " << error << "\n" << SearchUsage;
     return ecUsage;
@@ -204,6 +285,7 @@ int RunSearch(const std::vector<std::string>& args) {
   const std::uint8_t method = engine.Options.FileComp;
   engine.Options.FileComp = method == fcBytes ? fcMd5 : fcBytes;
   engine.SetFileComp(method);
+  engine.ApplySettings();  // the cache options of the command line
   engine.Folders.clear();
   for (const std::string& path : search.Folders) engine.AddFolder(path);
 
@@ -228,18 +310,27 @@ int RunSearch(const std::vector<std::string>& args) {
   Interrupted = 0;
   std::signal(SIGINT, OnInterrupt);
 
-  const bool ran = engine.Execute();
+  bool ran;
+  if (loading) {
+    ran = engine.LoadSession(search.LoadSession);
+    if (!ran) LogError(engine.LastError);
+  } else {
+    ran = engine.Execute();
+    if (!engine.LastError.empty()) LogWarning(engine.LastError);
+    if (ran) LogInfo(std::to_string(engine.GroupCount()) + " duplicates groups found");
+  }
   std::signal(SIGINT, SIG_DFL);
   progress.Clear();
-  if (!ran && !engine.LastError.empty()) LogWarning(engine.LastError);
-  if (ran) {
-    if (!engine.LastError.empty()) LogWarning(engine.LastError);
-    LogInfo(std::to_string(engine.GroupCount()) + " duplicates groups found");
-  }
-  if (search.Stats) ConsoleLog(StatsText(engine.Stats()), llPlain, true);
+  if (search.Stats && !loading) ConsoleLog(StatsText(engine.Stats()), llPlain, true);
   const std::string report = search.Json ? GroupsAsJson(engine) : GroupsAsText(engine);
   std::fwrite(report.data(), 1, report.size(), stdout);
   std::fflush(stdout);
+  bool ok = ran;
+  if (ran && !search.SaveSession.empty() && !engine.SaveSession(search.SaveSession)) {
+    LogError(engine.LastError);
+    ok = false;
+  }
+  if (ran && search.Action != TAction::None && !ActOnMarked(engine, search)) ok = false;
   SetLogSink(StderrLogSink);
-  return ran ? ecOk : ecFailed;
+  return ok ? ecOk : ecFailed;
 }
