@@ -1,12 +1,14 @@
 // The comparison phase. The plain loop decides every pair (r, c), c < r. The candidate loop
 // decides, in the same order, only the pairs that can be duplicates, and reports the same
 // status and progress: a pair of different sizes can only be a duplicate when it is decided
-// by pictures or tags rather than by content.
+// by pictures or tags rather than by content, and two tags can only match when they share the
+// folded text of one field.
 
 #include <algorithm>
 #include <unordered_map>
 
 #include "xEngine.h"
+#include "xMP3.h"
 
 namespace {
 
@@ -47,15 +49,19 @@ void TEngine::CompareAllPairsPlain(int n) {
 }
 
 void TEngine::CompareAllPairsCandidates(int n) {
-  // Earlier records by size, and the earlier records decided otherwise than by content.
+  // Earlier records by size, by tag field, and the earlier pictures.
   std::unordered_map<std::int64_t, std::vector<int>> bySize;
-  std::vector<int> pictures, mp3s;
+  std::unordered_map<std::string, std::vector<int>> byTagField;
+  std::vector<int> pictures, others;
   std::vector<int> candidates;
+  auto isPicture = [&](const TFileData* record) { return Options.PicsComp && record->Kind() == TRecordKind::Picture; };
+  auto isMP3 = [&](const TFileData* record) { return Options.MP3Comp && record->Kind() == TRecordKind::MP3; };
   auto enter = [&](int index) {
     const TFileData* record = Files(index);
     bySize[record->Size].push_back(index);
-    if (record->Kind() == TRecordKind::Picture && Options.PicsComp) pictures.push_back(index);
-    if (record->Kind() == TRecordKind::MP3 && Options.MP3Comp) mp3s.push_back(index);
+    if (isPicture(record)) pictures.push_back(index);
+    if (isMP3(record))
+      for (const std::string& key : TagKeys(static_cast<const TMP3Data*>(record)->Tag)) byTagField[key].push_back(index);
   };
   if (n > 0) enter(0);
   for (int r = 1; r < n; ++r) {
@@ -65,12 +71,18 @@ void TEngine::CompareAllPairsCandidates(int n) {
       if (const auto same = bySize.find(a->Size); same != bySize.end())
         for (const int c : same->second)
           if (ByContent(*a, *Files(c), Options)) candidates.push_back(c);
-      const std::vector<int>* others = a->Kind() == TRecordKind::Picture && Options.PicsComp ? &pictures
-                                       : a->Kind() == TRecordKind::MP3 && Options.MP3Comp    ? &mp3s
-                                                                                             : nullptr;
-      if (others) {
+      // The pairs decided otherwise than by content, merged in index order.
+      others.clear();
+      if (isPicture(a)) others = pictures;
+      if (isMP3(a)) {
+        for (const std::string& key : TagKeys(static_cast<const TMP3Data*>(a)->Tag))
+          if (const auto same = byTagField.find(key); same != byTagField.end())
+            others.insert(others.end(), same->second.begin(), same->second.end());
+        std::sort(others.begin(), others.end());
+      }
+      if (!others.empty()) {
         const auto middle = static_cast<std::ptrdiff_t>(candidates.size());
-        candidates.insert(candidates.end(), others->begin(), others->end());
+        candidates.insert(candidates.end(), others.begin(), others.end());
         std::inplace_merge(candidates.begin(), candidates.begin() + middle, candidates.end());
         candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
       }

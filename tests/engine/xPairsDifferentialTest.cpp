@@ -43,6 +43,20 @@ void MakeTree(const std::string& root, std::mt19937& random) {
     if (random() % 3 == 0) picture.Rgb[random() % picture.Rgb.size()] ^= 0x40;
     WritePng(root + "/p" + std::to_string(i) + ".png", picture);
   }
+  // MP3 files: tags from a few titles and artists, some fields empty, some in other letter case.
+  const char* titles[] = {"", "Song", "SONG", "Other", "Song "};
+  const char* artists[] = {"", "Band", "band", "Solo"};
+  for (int i = 0; i < static_cast<int>(random() % 12); ++i) {
+    auto field = [](const std::string& text, std::size_t width) {
+      std::string padded = text;
+      padded.resize(width, '\0');
+      return padded;
+    };
+    std::string tag = "TAG" + field(titles[random() % 5], 30) + field(artists[random() % 4], 30) + field("", 30) +
+                      field(random() % 2 ? "1999" : "", 4);
+    tag.resize(128, '\0');
+    WriteBytes(root + "/m" + std::to_string(i) + ".mp3", std::string(random() % 3 * 100 + 1, 'm') + tag);
+  }
   const int files = 20 + static_cast<int>(random() % 50);
   for (int i = 0; i < files; ++i) {
     std::string folder = root;
@@ -75,7 +89,7 @@ TOutcome Search(TEngine& engine) {
 }  // namespace
 
 TEST(PairsDifferential, CandidatesGiveThePlainLoopsResults) {
-  int visualGroups = 0;  // the trees must exercise the picture decisions, not only content
+  int visualGroups = 0, tagGroups = 0;  // the trees must exercise pictures and tags, not only content
   for (unsigned seed = 1; seed <= 40; ++seed) {
     std::mt19937 random(seed);
     TTempDir home, tree;
@@ -101,6 +115,8 @@ TEST(PairsDifferential, CandidatesGiveThePlainLoopsResults) {
     ASSERT_EQ(first, Search(plain)) << "seed " << seed;
     for (const auto& group : first.Groups)
       if (visual && group.front().find("/p") != std::string::npos) ++visualGroups;
+    for (const auto& group : first.Groups)
+      if (group.front().find(".mp3") != std::string::npos) ++tagGroups;
 
     // Files that vanish before a search without rescan fail as they are read.
     std::vector<fs::path> all;
@@ -129,4 +145,5 @@ TEST(PairsDifferential, CandidatesGiveThePlainLoopsResults) {
     EXPECT_EQ(stopped[0].Groups, stopped[1].Groups) << "seed " << seed << " stopped";
   }
   EXPECT_GT(visualGroups, 5);
+  EXPECT_GT(tagGroups, 5);
 }
