@@ -18,10 +18,10 @@ fi
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTWINSIFTER_FUZZ=ON -DTWINSIFTER_BENCHMARKS=OFF
-cmake --build "$build" -j2 --target fuzz_settings fuzz_cache
+cmake --build "$build" -j2 --target fuzz_settings fuzz_cache fuzz_session
 
 status=0
-for target in fuzz_settings fuzz_cache; do
+for target in fuzz_settings fuzz_cache fuzz_session; do
   mkdir -p "$build/corpus/$target"
   echo "== $target for ${seconds}s" >&2
   (cd "$build" && "./bin/$target" -max_total_time="$seconds" -max_len=70000 -timeout=10 -rss_limit_mb=2048 \

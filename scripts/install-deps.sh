@@ -11,6 +11,7 @@ packages=(
   libjpeg62-turbo-dev libpng-dev zlib1g-dev nettle-dev libgraphicsmagick++1-dev ghostscript libemf2svg-dev librsvg2-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev libclang-rt-14-dev
+  lame id3v2  # real MP3 files with ID3 version 1 tags for the tag tests
 )
 
 missing=()

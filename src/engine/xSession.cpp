@@ -107,8 +107,8 @@ private:
       else if (errno != EEXIST) return;  // a folder we may not write to: write in place
     }
     if (Fd >= 0 && existing) {
-      // The replacement keeps the access the old file gave.
-      // Only root may give the file back to another owner; anyone else keeps it as their own.
+      // The replacement keeps the owner and access of the file it replaces (the owner only
+      // for root; anyone else saves a file of their own, as writing in place would keep it).
       const int owned = ::fchown(Fd, existing->st_uid, existing->st_gid);
       const int moded = ::fchmod(Fd, existing->st_mode & 07777);
       (void)owned;
@@ -215,6 +215,8 @@ bool TEngine::LoadSession(const std::string& fileName) {
 }
 
 bool TEngine::LoadGroups(std::istream& stream) {
+  // The filters of the options as they are now, not as the last search compiled them.
+  if (!CompileMasks()) return false;
   LastError = "Stream reading error";
   ClearRecords();
   NeedRescan = true;
