@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "xEngine.h"
+#include "xMP3.h"
 #include "xLog.h"
 #include "xPicDecode.h"
 
@@ -100,7 +101,12 @@ TFileData* TEngine::AddFile(const std::string& fileName, std::uint32_t time, std
   const bool picture = HasPictureExtension(fileName);
   if (Options.PicsOnly && !picture) return nullptr;
   std::unique_ptr<TFileData> record;
-  if (Options.MP3Comp && HasMP3Extension(fileName)) record = ReadMP3Tag(fileName, time, size);
+  if (Options.MP3Comp && HasMP3Extension(fileName)) {
+    // A tag with every field empty can match no other tag: such a file is compared by its
+    // content, so that byte-identical copies are still found.
+    std::unique_ptr<TMP3Data> mp3 = ReadMP3Tag(fileName, time, size);
+    if (mp3 && !TagKeys(mp3->Tag).empty()) record = std::move(mp3);
+  }
   if ((Options.PicsComp || forcePicture) && picture)
     record = std::make_unique<TPicData>(fileName, time, size, Options.PicVariants);
   if (forcePicture && !record) return nullptr;

@@ -440,3 +440,19 @@ TEST_F(EngineTest, ASecondSearchDoesNotStartWhileOneRuns) {
   EXPECT_FALSE(nested);
   EXPECT_EQ(Engine.GroupCount(), 1);
 }
+
+TEST_F(EngineTest, IdenticalMP3FilesWithEmptyTagsAreFoundByContent) {
+  std::string tag = "TAG";
+  tag.resize(128, '\0');
+  const std::string audio(5000, 'a');
+  Make("one.mp3", audio + tag);
+  Make("two.mp3", audio + tag);
+  std::string titled = "TAGSong";
+  titled.resize(128, '\0');
+  Make("three.mp3", std::string(7000, 'b') + titled);
+  Engine.AddFolder(Tree.Path());
+  ASSERT_TRUE(Engine.Execute());
+  EXPECT_EQ(GroupNames(), (std::vector<std::vector<std::string>>{{"two.mp3", "one.mp3"}}));
+  EXPECT_EQ(Engine.Files(0)->Kind(), TRecordKind::Plain) << "an empty tag makes no MP3 record";
+  EXPECT_EQ(Engine.Files(1)->Kind(), TRecordKind::MP3) << "a title does";
+}
