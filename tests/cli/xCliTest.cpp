@@ -206,3 +206,20 @@ TEST_F(CliSearch, SavedOptionsApplyAndAreNeverWritten) {
     EXPECT_TRUE(name == "twinsifter.ini" || name == "Cache") << "no settings written beside: " << name;
   }
 }
+
+TEST_F(CliSearch, ASavedSessionLoadsBackToTheSameGroups) {
+  const std::string session = Dir.File("results.tsn");
+  const TRun saved = RunCli("--quiet --json --include-empty --save-session " + Quote(session) + " " + Quote(Root), Dir);
+  ASSERT_EQ(saved.ExitCode, 0) << saved.Err;
+  const TRun loaded = RunCli("--quiet --json --include-empty --load-session " + Quote(session), Dir);
+  ASSERT_EQ(loaded.ExitCode, 0) << loaded.Err;
+  const auto groups = [](const std::string& json) { return json.substr(json.find("\"groups\"")); };
+  EXPECT_EQ(groups(loaded.Out), groups(saved.Out));
+  EXPECT_EQ(ReadBytes(session).substr(0, 4), std::string("\x66\x60\x00\x01", 4));
+
+  const TRun wrong = RunCli("--load-session " + Quote(Root + "/a.txt"), Dir);
+  EXPECT_EQ(wrong.ExitCode, 1);
+  EXPECT_NE(wrong.Err.find("ERROR :  Wrong file format"), std::string::npos) << wrong.Err;
+  const TRun both = RunCli("--load-session " + Quote(session) + " " + Quote(Root), Dir);
+  EXPECT_EQ(both.ExitCode, 2);
+}
