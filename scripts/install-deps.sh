@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config
+  qt6-base-dev  # desktop services: trash, file manager, default application
   # decoders and digests
   libjpeg62-turbo-dev libpng-dev zlib1g-dev nettle-dev libgraphicsmagick++1-dev ghostscript libemf2svg-dev librsvg2-dev
   # tests and benchmarks
