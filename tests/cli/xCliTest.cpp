@@ -30,7 +30,9 @@ std::string Quote(const std::string& text) {
 TRun RunCli(const std::string& arguments, const TTempDir& dir, const std::string& home = "") {
   const std::string errFile = dir.File("stderr.txt");
   // Settings and cache live in a folder of the test's own, never beside the program.
-  const std::string command = "TWINSIFTER_HOME=" + Quote(home.empty() ? dir.File("home") : home) + " " +
+  const std::string command = "TWINSIFTER_HOME=" + Quote(home.empty() ? dir.File("home") : home) +
+                              " XDG_DATA_HOME=" + Quote(dir.File("xdg-data")) + " XDG_CONFIG_HOME=" +
+                              Quote(dir.File("xdg-config")) + " XDG_CACHE_HOME=" + Quote(dir.File("xdg-cache")) + " " +
                               std::string(TWINSIFTER_CLI) + " " + arguments + " 2>" + Quote(errFile);
   std::FILE* pipe = ::popen(command.c_str(), "r");
   std::string out;
@@ -222,4 +224,44 @@ TEST_F(CliSearch, ASavedSessionLoadsBackToTheSameGroups) {
   EXPECT_NE(wrong.Err.find("ERROR :  Wrong file format"), std::string::npos) << wrong.Err;
   const TRun both = RunCli("--load-session " + Quote(session) + " " + Quote(Root), Dir);
   EXPECT_EQ(both.ExitCode, 2);
+}
+
+TEST_F(CliSearch, ActionsTakeOnlyTheMarkedFiles) {
+  namespace fs = std::filesystem;
+  // a.txt is the older copy of b.txt and of "sub dir/line\nbreak \xE9.txt": the only one marked.
+  TRun run = RunCli("--quiet --trash-marked " + Quote(Root), Dir);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_FALSE(fs::exists(Root + "/a.txt"));
+  EXPECT_TRUE(fs::exists(Root + "/b.txt"));
+  EXPECT_TRUE(fs::exists(Dir.File("xdg-data/Trash/files/a.txt"))) << "restorable from the trash";
+  EXPECT_TRUE(fs::exists(Dir.File("xdg-data/Trash/info/a.txt.trashinfo")));
+
+  // Moving: a clash is kept unless --overwrite says otherwise.
+  const std::string target = Dir.File("kept");
+  fs::create_directories(target);
+  WriteBytes(Root + "/c.txt", "newer");
+  WriteBytes(Root + "/d.txt", "newer");
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 30);
+  fs::last_write_time(Root + "/c.txt", old);
+  WriteBytes(target + "/c.txt", "already there");
+  run = RunCli("--quiet --move-marked " + Quote(target) + " " + Quote(Root), Dir);
+  EXPECT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_EQ(ReadBytes(target + "/c.txt"), "already there");
+  EXPECT_TRUE(fs::exists(Root + "/c.txt"));
+  EXPECT_NE(run.Err.find("WARNING :  File \"" + target + "/c.txt\" already exists!"), std::string::npos) << run.Err;
+  run = RunCli("--quiet --overwrite --move-marked " + Quote(target) + " " + Quote(Root), Dir);
+  EXPECT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_EQ(ReadBytes(target + "/c.txt"), "newer");
+  EXPECT_FALSE(fs::exists(Root + "/c.txt"));
+
+  // For good: only with --delete-marked, and never the file a group keeps.
+  WriteBytes(Root + "/e.txt", "twice");
+  WriteBytes(Root + "/f.txt", "twice");
+  fs::last_write_time(Root + "/e.txt", old);
+  run = RunCli("--quiet --delete-marked " + Quote(Root), Dir);
+  EXPECT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_FALSE(fs::exists(Root + "/e.txt"));
+  EXPECT_TRUE(fs::exists(Root + "/f.txt"));
+  EXPECT_EQ(RunCli("--trash-marked --delete-marked " + Quote(Root), Dir).ExitCode, 2);
+  EXPECT_EQ(RunCli("--move-marked " + Quote(Dir.File("nowhere")) + " " + Quote(Root), Dir).ExitCode, 2);
 }
