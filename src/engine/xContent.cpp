@@ -11,50 +11,8 @@
 #include "xAssert.h"
 #include "xEngine.h"
 #include "xLog.h"
+#include "xReadFile.h"
 
-namespace {
-
-// A file open for reading. Opening refuses anything that is not a regular file, so a name
-// that became a pipe or a device since the scan can never block the search.
-class TReadFile {
-public:
-  explicit TReadFile(const std::string& path) {
-    Fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    struct stat info {};
-    if (Fd >= 0 && (::fstat(Fd, &info) != 0 || !S_ISREG(info.st_mode))) {
-      ::close(Fd);
-      Fd = -1;
-    }
-    Size_ = Fd >= 0 ? info.st_size : 0;
-    if (Fd >= 0) ::posix_fadvise(Fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  }
-  ~TReadFile() {
-    if (Fd >= 0) ::close(Fd);
-  }
-  TReadFile(const TReadFile&) = delete;
-  TReadFile& operator=(const TReadFile&) = delete;
-
-  bool IsOpen() const { return Fd >= 0; }
-  std::int64_t Size() const { return Size_; }
-  // Reads up to `size` bytes, as many as there are; -1 on a read error.
-  std::int64_t Read(std::uint8_t* buffer, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-      const ssize_t got = ::read(Fd, buffer + done, size - done);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) return -1;
-      if (got == 0) break;
-      done += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::int64_t>(done);
-  }
-
-private:
-  int Fd = -1;
-  std::int64_t Size_ = 0;
-};
-
-}  // namespace
 
 bool TEngine::ContentEqual(TFileData& a, TFileData& b) {
   if (a.Size != b.Size) return false;
@@ -98,29 +56,13 @@ bool TEngine::CompareBytes(TFileData& a, TFileData& b) {
 }
 
 void TEngine::ComputeDigest(TFileData& record) {
-  TReadFile file(record.FileName);
-  if (!file.IsOpen()) {
-    record.Failed = true;
-    LogWarning("Failed to open \"" + record.FileName + "\"");
-    return;
-  }
-  // Larger blocks than the algorithm's own: the digest is the same, the reads fewer.
-  Digest->Reset();
-  std::int64_t left = file.Size();
-  while (left > 0) {
-    const auto length = static_cast<std::size_t>(std::min<std::int64_t>(CompareBufferSize, left));
-    const std::int64_t got = file.Read(BufferA.data(), length);
-    if (got != static_cast<std::int64_t>(length)) {
-      // A read error, or the file shrank while it was read.
-      record.Failed = true;
-      LogWarning("Failed to read \"" + record.FileName + "\"");
-      Digest->Reset();
-      return;
-    }
-    Digest->Update(BufferA.data(), length);
-    left -= got;
-  }
-  record.Digest = Digest->Finish();
+  TReadOutcome outcome = record.Pending;
+  record.Pending = TReadOutcome::Ok;
+  if (outcome == TReadOutcome::Ok) outcome = DigestWholeFile(record.FileName, *Digest, BufferA, record.Digest);
+  if (outcome == TReadOutcome::Ok) return;
+  record.Failed = true;
+  record.Digest = {};
+  LogWarning((outcome == TReadOutcome::OpenFailed ? "Failed to open \"" : "Failed to read \"") + record.FileName + "\"");
 }
 
 void TEngine::SetFileComp(int method) {

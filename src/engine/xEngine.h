@@ -172,6 +172,7 @@ private:
   // The status and progress after a row; false when the search must stop.
   bool FinishRow(const std::string& status, int r, int n);
   void PumpEvents();
+  void PrefetchDigests();  // xPrefetch.cpp
   void ApplyPriority();  // xFileOps.cpp
   void ApplyCache();     // xPictures.cpp
 

@@ -63,6 +63,7 @@ void TEngine::CompareAllPairsCandidates(int n) {
     if (isMP3(record))
       for (const std::string& key : TagKeys(static_cast<const TMP3Data*>(record)->Tag)) byTagField[key].push_back(index);
   };
+  PrefetchDigests();
   if (n > 0) enter(0);
   for (int r = 1; r < n; ++r) {
     TFileData* a = Files(r);

@@ -21,6 +21,9 @@ std::string PackedToIsoText(std::uint32_t packed);
 
 enum class TRecordKind { Plain, Picture, MP3 };
 
+// How reading a file for its digest went.
+enum class TReadOutcome : std::uint8_t { Ok, OpenFailed, ReadFailed };
+
 // The four texts of an ID3 version 1 tag.
 struct TID3Data {
   std::string Title, Artist, Album, Year;
@@ -58,6 +61,8 @@ public:
   std::uint32_t Time;
   TGroup* Group = nullptr;
   bool Failed = false;
+  // A failure found by reading ahead, taken into account when the digest is asked for.
+  TReadOutcome Pending = TReadOutcome::Ok;
   TFileIdentity Identity;
 };
 

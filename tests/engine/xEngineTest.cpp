@@ -234,7 +234,8 @@ TEST_F(EngineTest, EveryMethodTellsFilesApartByTheirLastByte) {
     ASSERT_TRUE(Engine.Execute()) << method;
     EXPECT_EQ(GroupNames(), (std::vector<std::vector<std::string>>{{"c", "b"}})) << "method " << method;
     if (method > 0) {
-      EXPECT_EQ(Engine.Files(0)->Digest.Length, method == 1 ? 4 : method == 4 ? 20 : 16);
+      // b has a twin, so its whole file was digested by the method chosen.
+      EXPECT_EQ(Engine.Files(1)->Digest.Length, method == 1 ? 4 : method == 4 ? 20 : 16);
     }
   }
 }
