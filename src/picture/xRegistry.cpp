@@ -166,7 +166,8 @@ TImage ReadMagick(std::FILE* file, const std::vector<unsigned char>* blob, const
   return image;
 }
 
-TDecodeResult Deliver(Image* image, TPictureSink& sink) {
+// alphaAllowed false: the picture's alpha, if GraphicsMagick claims one, is not to be trusted.
+TDecodeResult Deliver(Image* image, TPictureSink& sink, bool alphaAllowed = true) {
   if (!image) return TDecodeResult::Failed;
   if (image->columns == 0 || image->rows == 0) return TDecodeResult::Empty;
   if (image->columns > static_cast<unsigned long>(MagickSideLimit) ||
@@ -178,7 +179,7 @@ TDecodeResult Deliver(Image* image, TPictureSink& sink) {
   if (image->colorspace == CMYKColorspace &&
       TransformColorspace(image, RGBColorspace) != MagickPass)
     return TDecodeResult::Failed;
-  const bool alpha = image->matte != MagickFalse;
+  const bool alpha = alphaAllowed && image->matte != MagickFalse;
   const TPixelFormat format = alpha ? TPixelFormat::RGBA8 : TPixelFormat::RGB8;
   std::vector<unsigned char> row(static_cast<std::size_t>(width) * (alpha ? 4 : 3));
   ExceptionInfo exception;
@@ -197,10 +198,27 @@ TDecodeResult Deliver(Image* image, TPictureSink& sink) {
 
 TFile Open(const std::string& path) { return TFile(std::fopen(path.c_str(), "rb")); }
 
+// The bits per pixel of a bitmap file ("BM" header) or a packed DIB; 0 when unreadable.
+// Bitmaps with a version 4 or 5 header carry an alpha mask whatever their depth, and
+// GraphicsMagick then reports an alpha channel it never fills for 24-bit pictures: only a
+// 32-bit bitmap has alpha worth reading.
+int BitmapBitCount(std::FILE* file, bool fileHeader) {
+  unsigned char header[32] = {};
+  const std::size_t got = std::fread(header, 1, sizeof header, file);
+  std::rewind(file);
+  const std::size_t info = fileHeader ? 14 : 0;
+  if (got < info + 16) return 0;
+  const unsigned size = header[info] | header[info + 1] << 8U;
+  const std::size_t at = info + (size == 12 ? 10 : 14);  // the old OS/2 header is shorter
+  return header[at] | header[at + 1] << 8;
+}
+
 TDecodeResult DecodeMagick(const std::string& path, const char* coder, TPictureSink& sink) {
   TFile file = Open(path);
   if (!file) return TDecodeResult::Failed;
-  return Deliver(ReadMagick(file.get(), nullptr, coder, 0).get(), sink);
+  const bool bitmap = std::strcmp(coder, "BMP") == 0;
+  const bool alphaAllowed = !bitmap || BitmapBitCount(file.get(), true) == 32;
+  return Deliver(ReadMagick(file.get(), nullptr, coder, 0).get(), sink, alphaAllowed);
 }
 
 // A ".dib" is mostly a bitmap file written under another name; a packed DIB starts straight
@@ -211,7 +229,8 @@ TDecodeResult DecodeDib(const std::string& path, TPictureSink& sink) {
   char magic[2] = {};
   const bool full = std::fread(magic, 1, 2, file.get()) == 2 && magic[0] == 'B' && magic[1] == 'M';
   std::rewind(file.get());
-  return Deliver(ReadMagick(file.get(), nullptr, full ? "BMP" : "DIB", 0).get(), sink);
+  const bool alphaAllowed = BitmapBitCount(file.get(), full) == 32;
+  return Deliver(ReadMagick(file.get(), nullptr, full ? "BMP" : "DIB", 0).get(), sink, alphaAllowed);
 }
 
 // Word's screen captures are PCX files whose signature byte is 0xCD instead of 0x0A.

@@ -242,6 +242,41 @@ TEST_F(Registry, LosslessFormatsLoadPixelForPixel) {
   }
 }
 
+// A 24-bit bitmap with a version 5 header, as ImageMagick and many editors write it: the header
+// carries an alpha mask although the pixels have no alpha. The picture must not depend on what
+// was decoded before it.
+TEST_F(Registry, BitmapWithVersion5HeaderHasNoAlpha) {
+  const TTestImage image = NoiseImage(128, 128, 11);
+  auto le32 = [](std::uint32_t value) {
+    std::string bytes;
+    for (int i = 0; i < 4; ++i) bytes += static_cast<char>(value >> (8 * i) & 0xFF);
+    return bytes;
+  };
+  const std::uint32_t rowBytes = 128 * 3, pixels = rowBytes * 128;
+  std::string info = le32(124) + le32(128) + le32(128) + std::string("\x01\x00\x18\x00", 4) + le32(0) + le32(pixels) +
+                     le32(2835) + le32(2835) + le32(0) + le32(0) + le32(0x00FF0000) + le32(0x0000FF00) +
+                     le32(0x000000FF) + le32(0xFF000000) + le32(0x73524742);
+  info.resize(124, '\0');
+  std::string bitmap = "BM" + le32(14 + 124 + pixels) + le32(0) + le32(14 + 124) + info;
+  for (int y = 127; y >= 0; --y)  // bottom-up
+    for (int x = 0; x < 128; ++x) {
+      const std::uint8_t* p = image.At(x, y);
+      bitmap += static_cast<char>(p[2]);
+      bitmap += static_cast<char>(p[1]);
+      bitmap += static_cast<char>(p[0]);
+    }
+  const std::string path = Path("version5.bmp");
+  WriteBytes(path, bitmap);
+  for (const std::uint8_t before : {0, 255}) {
+    SCOPED_TRACE(int(before));
+    const std::string previous = Path("before.png");
+    WritePng(previous, TTestImage(128, 128, before, before, before));
+    ASSERT_TRUE(Pixan.LoadPicture(previous));
+    ExpectLoads(path, 128, 128);
+    ExpectWorkingIs(Pixan, image);
+  }
+}
+
 TEST_F(Registry, GreyAndBilevelFormats) {
   const TTestImage grey = GreyNoise(128, 128, 3);
   WriteMagick(Path("grey.pgm"), grey, "PGM");
