@@ -58,7 +58,7 @@ int RunCompare(const std::vector<std::string>& args) {
   const TPictureVerdict verdict = JudgePictures(signatures[0], signatures[1], variants, tolerance, false);
   std::printf("structure similarity  %.4f%s\n", static_cast<double>(verdict.Structure), VariantText(verdict.Variant));
   std::printf("colour similarity     %.4f\n", static_cast<double>(verdict.Colour));
-  std::printf("score                 %.2f of 100\n", static_cast<double>(verdict.Score));
+  std::printf("score                 %.2f\n", static_cast<double>(verdict.Score));
   std::printf("threshold             %d (tolerance %d)\n", verdict.Threshold, tolerance);
   std::printf("decision              %s\n", verdict.Duplicate ? "duplicates" : "different");
   return ecOk;

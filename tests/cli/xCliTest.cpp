@@ -265,3 +265,31 @@ TEST_F(CliSearch, ActionsTakeOnlyTheMarkedFiles) {
   EXPECT_EQ(RunCli("--trash-marked --delete-marked " + Quote(Root), Dir).ExitCode, 2);
   EXPECT_EQ(RunCli("--move-marked " + Quote(Dir.File("nowhere")) + " " + Quote(Root), Dir).ExitCode, 2);
 }
+
+TEST(CliCompare, TellsWhetherASearchWouldGroupTwoPictures) {
+  TTempDir dir;
+  const TTestImage photo = PhotoLikeImage(120, 80);
+  TTestImage turned(120, 80);
+  for (int y = 0; y < 80; ++y)
+    for (int x = 0; x < 120; ++x) {
+      const std::uint8_t* p = photo.At(x, y);
+      turned.Set(119 - x, 79 - y, p[0], p[1], p[2]);
+    }
+  WritePng(dir.File("photo.png"), photo);
+  WritePng(dir.File("turned.png"), turned);
+  const std::string pair = Quote(dir.File("turned.png")) + " " + Quote(dir.File("photo.png"));
+  TRun run = RunCli("compare " + pair, dir);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_NE(run.Out.find("threshold             98 (tolerance 0)\ndecision              different\n"), std::string::npos)
+      << run.Out;
+  run = RunCli("compare --variants r180 --tolerance 3 " + pair, dir);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_NE(run.Out.find("(the second picture turned 180 degrees)"), std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("threshold             90 (tolerance 3)\ndecision              duplicates\n"), std::string::npos)
+      << run.Out;
+  EXPECT_EQ(RunCli("compare " + Quote(dir.File("photo.png")), dir).ExitCode, 2);
+  EXPECT_EQ(RunCli("compare --tolerance 11 " + pair, dir).ExitCode, 2);
+  run = RunCli("compare " + Quote(dir.File("missing.png")) + " " + Quote(dir.File("photo.png")), dir);
+  EXPECT_EQ(run.ExitCode, 1);
+  EXPECT_EQ(run.Err, "File \"" + dir.File("missing.png") + "\" not found\n");
+}
