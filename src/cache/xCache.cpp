@@ -436,8 +436,28 @@ TCacheFind TCache::Find(const std::string& name) {
   return result;
 }
 
+bool TCache::Holds(const std::string& name, TPicVariants variants) {
+  if (!Open_ || name.size() > CacheNameLength || name.find('\0') != std::string::npos) return false;
+  if (Find(name).Record < 1 || !Open_) return false;
+  variants.Include(pvOriginal);
+  for (int v = 0; v < LTraceVariants; ++v)
+    if (variants.Contains(v) && Last.L[v] == -1) return false;
+  return true;
+}
+
 bool TCache::Analyse(const std::string& name, TPicSign& signature, TPixan& analyser, TPicVariants variants,
                      TPictureSize& size) {
+  if (Prepared_ && PreparedName_ == name) {
+    if (!Prepared_->Ok) {
+      LastError_ = Prepared_->Error;
+      signature.SetHLength(0);
+      signature.SetLLength(pvOriginal, 0);
+      return false;
+    }
+    Prepared_->CopyTo(signature, variants);
+    size = Prepared_->Size;
+    return true;
+  }
   if (!analyser.Analyse(name, signature, variants)) {
     LastError_ = analyser.LastError();
     return false;

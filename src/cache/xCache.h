@@ -77,6 +77,15 @@ public:
   bool GetSignature(const std::string& name, TPicSign& signature, TPixan& analyser, TPicVariants variants,
                     TPictureSize& size);
 
+  // Whether a lookup would find every trace of the variants without analysing.
+  bool Holds(const std::string& name, TPicVariants variants);
+  // The analysis GetSignature uses for this name instead of running the analyser, if it needs
+  // one; null forgets it. The result must outlive the call of GetSignature.
+  void SetPrepared(const std::string& name, const TAnalysisResult* result) {
+    PreparedName_ = name;
+    Prepared_ = result;
+  }
+
   void SetCapacity(std::int32_t n);  // a capacity below the count empties the cache
   // Writes the index and the slot. An open cache only: a closed one has nothing to save and
   // must not overwrite what is stored.
@@ -133,5 +142,7 @@ private:
   TRecordFile LTraces;
   TRecordFile HTraces;
   TNameRecord Last;  // the record Find read last
+  std::string PreparedName_;
+  const TAnalysisResult* Prepared_ = nullptr;
   std::int32_t LastNumber = -1;
 };

@@ -187,25 +187,18 @@ bool TEngine::Execute() {
     Stats_.ScanSeconds = since(scanStart);
     if (Options.PicsComp) {
       const auto prepareStart = TClock::now();
-      const int n = FileCount();
-      for (int i = 0; i < n; ++i) {
-        PreparePicture(i);
-        SetStatus("Preprocessing : " + std::to_string(i + 1) + " out of " + std::to_string(n));
-        if (n > 1) SetProgress(static_cast<double>(i) / (n - 1));
-        if (Stopped) {
-          LastError = "Processing aborted!";
-          break;
-        }
-      }
+      const TPixanStats workers = PreparePictures();
       if (Options.Cache && Cache.IsOpen() && !Cache.Save()) {
         LastError = Cache.LastError();
         Stopped = true;
       }
       Stats_.PrepareSeconds = since(prepareStart);
       for (const auto& record : Records) Stats_.PicturesPrepared += record->Kind() == TRecordKind::Picture ? 1 : 0;
-      Stats_.Analyser.Decoded = Analyser.Stats().Decoded - analyserBefore.Decoded;
-      Stats_.Analyser.DecodeSeconds = Analyser.Stats().DecodeSeconds - analyserBefore.DecodeSeconds;
-      Stats_.Analyser.AnalysisSeconds = Analyser.Stats().AnalysisSeconds - analyserBefore.AnalysisSeconds;
+      Stats_.Analyser.Decoded = Analyser.Stats().Decoded - analyserBefore.Decoded + workers.Decoded;
+      Stats_.Analyser.DecodeSeconds =
+          Analyser.Stats().DecodeSeconds - analyserBefore.DecodeSeconds + workers.DecodeSeconds;
+      Stats_.Analyser.AnalysisSeconds =
+          Analyser.Stats().AnalysisSeconds - analyserBefore.AnalysisSeconds + workers.AnalysisSeconds;
       if (Stopped) return fail("");
     }
   } else {

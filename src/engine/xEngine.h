@@ -85,6 +85,9 @@ public:
   // Asked before a move replaces a file; unset, the answer is No.
   std::function<TOverwriteAnswer(const std::string& text)> OnOverwrite;
   TPairStrategy PairStrategy = TPairStrategy::Candidates;
+  // Pictures decoded and analysed on every core ahead of the preparation, which takes them in
+  // its serial order; off, one picture at a time (the yardstick of the differential tests).
+  bool ParallelPreparation = true;
 
   // One search. True when the comparison phase was reached (finished or stopped): the groups
   // are ready. False otherwise, with the reason in LastError.
@@ -133,7 +136,7 @@ public:
   static bool CompareTags(const TMP3Data& a, const TMP3Data& b);
 
   // Pictures (xPictures.cpp).
-  void PreparePicture(int index);
+  void PreparePicture(int index, const TAnalysisResult* prepared = nullptr);
   bool ComparePictures(TFileData* a, TFileData* b, bool memberCheck);
   float PictureScore(float structure, float colour) const;
   static int PictureThreshold(int tolerance, bool memberCheck);
@@ -173,6 +176,9 @@ private:
   bool FinishRow(const std::string& status, int r, int n);
   void PumpEvents();
   void PrefetchDigests();  // xPrefetch.cpp
+  // The preparation phase: every picture in record order, with status, progress and stop.
+  // Returns what the worker threads spent (xPictures.cpp).
+  TPixanStats PreparePictures();
   void ApplyPriority();  // xFileOps.cpp
   void ApplyCache();     // xPictures.cpp
 

@@ -2,7 +2,11 @@
 // similarity decision.
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <exception>
+#include <thread>
 
 #include "xAssert.h"
 #include "xEngine.h"
@@ -22,13 +26,16 @@ void TEngine::ApplyCache() {
   if (Cache.IsOpen()) Cache.SetCapacity(Options.CacheCount);
 }
 
-void TEngine::PreparePicture(int index) {
+void TEngine::PreparePicture(int index, const TAnalysisResult* prepared) {
   TFileData* record = Files(index);
   if (record->Kind() != TRecordKind::Picture) return;
   auto& picture = static_cast<TPicData&>(*record);
   if (Options.Cache && Cache.IsOpen()) {
     TPictureSize size;
-    if (!Cache.GetSignature(picture.FileName, picture.Sign, Analyser, Options.PicVariants, size)) {
+    Cache.SetPrepared(picture.FileName, prepared);
+    const bool got = Cache.GetSignature(picture.FileName, picture.Sign, Analyser, Options.PicVariants, size);
+    Cache.SetPrepared("", nullptr);
+    if (!got) {
       picture.Failed = true;
       LogWarning(Cache.LastError());
       return;
@@ -39,6 +46,17 @@ void TEngine::PreparePicture(int index) {
     picture.Height = size.Height;
     return;
   }
+  if (prepared) {
+    if (!prepared->Ok) {
+      picture.Failed = true;
+      LogWarning(prepared->Error);
+      return;
+    }
+    prepared->CopyTo(picture.Sign, Options.PicVariants);
+    picture.Width = prepared->Size.Width;
+    picture.Height = prepared->Size.Height;
+    return;
+  }
   if (!Analyser.Analyse(picture.FileName, picture.Sign, Options.PicVariants)) {
     picture.Failed = true;
     LogWarning(Analyser.LastError());
@@ -46,6 +64,101 @@ void TEngine::PreparePicture(int index) {
   }
   picture.Width = Analyser.PictureSize().Width;
   picture.Height = Analyser.PictureSize().Height;
+}
+
+TPixanStats TEngine::PreparePictures() {
+  const int n = FileCount();
+  // The pictures that will need decoding: those the cache cannot answer whole.
+  std::vector<int> ahead;
+  if (ParallelPreparation && std::thread::hardware_concurrency() > 1) {
+    const bool cached = Options.Cache && Cache.IsOpen();
+    for (int i = 0; i < n; ++i) {
+      const TFileData* record = Files(i);
+      if (record->Kind() == TRecordKind::Picture && !(cached && Cache.Holds(record->FileName, Options.PicVariants)))
+        ahead.push_back(i);
+    }
+  }
+  // Workers analyse ahead, at most a window of pictures beyond the one being taken, each with an
+  // analyser of its own; this thread takes the results in record order, so that messages,
+  // cache contents and records come out as one picture at a time would leave them.
+  constexpr std::size_t Window = 64;
+  std::vector<std::unique_ptr<TAnalysisResult>> results(ahead.size());
+  std::vector<std::atomic<bool>> ready(ahead.size());
+  std::atomic<std::size_t> next{0}, taken{0};
+  std::atomic<bool> cancel{false};
+  std::vector<TPixanStats> spent(std::max(1U, std::thread::hardware_concurrency()));
+  std::vector<std::exception_ptr> thrown(ahead.size());
+  std::vector<std::thread> workers;
+  // Whatever leaves this function, an exception included, the workers stop and are joined first.
+  struct TJoin {
+    std::atomic<bool>& Cancel;
+    std::vector<std::thread>& Threads;
+    ~TJoin() {
+      Cancel = true;
+      for (std::thread& thread : Threads)
+        if (thread.joinable()) thread.join();
+    }
+  } join{cancel, workers};
+  for (std::size_t w = 0; w < (ahead.empty() ? 0 : spent.size()); ++w)
+    workers.emplace_back([&, w] {
+      TPixan analyser;
+      for (std::size_t k; !cancel && (k = next++) < ahead.size();) {
+        while (!cancel && k >= taken + Window) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (cancel) break;
+        auto result = std::make_unique<TAnalysisResult>();
+        const TPixanStats before = analyser.Stats();
+        try {
+          result->Ok = analyser.Analyse(Files(ahead[k])->FileName, result->Sign, TPicVariants::FromBits(0x3F));
+        } catch (...) {
+          thrown[k] = std::current_exception();  // raised again when the picture's turn comes
+        }
+        result->Size = analyser.PictureSize();
+        if (!result->Ok) result->Error = analyser.LastError();
+        spent[w].Decoded += analyser.Stats().Decoded - before.Decoded;
+        spent[w].DecodeSeconds += analyser.Stats().DecodeSeconds - before.DecodeSeconds;
+        spent[w].AnalysisSeconds += analyser.Stats().AnalysisSeconds - before.AnalysisSeconds;
+        results[k] = std::move(result);
+        ready[k] = true;
+      }
+    });
+
+  std::size_t k = 0;
+  for (int i = 0; i < n; ++i) {
+    const TAnalysisResult* prepared = nullptr;
+    if (k < ahead.size() && ahead[k] == i) {
+      while (!ready[k] && !Stopped) {
+        PumpEvents();
+        if (!ready[k]) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      if (Stopped) {  // arrived while waiting: as if at the last picture's check
+        LastError = "Processing aborted!";
+        break;
+      }
+      if (thrown[k]) std::rethrow_exception(thrown[k]);
+      prepared = results[k].get();
+    }
+    PreparePicture(i, prepared);
+    if (prepared) {
+      results[k].reset();
+      taken = ++k;
+    }
+    SetStatus("Preprocessing : " + std::to_string(i + 1) + " out of " + std::to_string(n));
+    if (n > 1) SetProgress(static_cast<double>(i) / (n - 1));
+    if (Stopped) {
+      LastError = "Processing aborted!";
+      break;
+    }
+  }
+  cancel = true;
+  for (std::thread& worker : workers) worker.join();
+  workers.clear();
+  TPixanStats total;
+  for (const TPixanStats& s : spent) {
+    total.Decoded += s.Decoded;
+    total.DecodeSeconds += s.DecodeSeconds;
+    total.AnalysisSeconds += s.AnalysisSeconds;
+  }
+  return total;
 }
 
 float PictureScore(float structure, float colour, bool grayscale) {

@@ -58,7 +58,14 @@ void RunOnWorkers(std::size_t count, int method, const std::function<void()>& pu
     threads.emplace_back([&] {
       std::vector<std::uint8_t> buffer(TEngine::CompareBufferSize);
       auto algorithm = MakeDigestAlgorithm(method);
-      for (std::size_t i; !cancel && (i = next++) < count;) job(i, buffer, *algorithm);
+      // A job that throws (memory running out) leaves its record to the comparison, which reads
+      // the file itself when it comes to it.
+      for (std::size_t i; !cancel && (i = next++) < count;) {
+        try {
+          job(i, buffer, *algorithm);
+        } catch (...) {
+        }
+      }
       ++finished;
     });
   while (finished < workers) {

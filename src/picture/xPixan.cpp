@@ -242,3 +242,13 @@ float TPixan::CompareTraces(const TPicTrace& a, const TPicTrace& b, bool unsigne
   const auto* y = reinterpret_cast<const std::int8_t*>(b.Data());
   return static_cast<float>(static_cast<double>(DotSigned(x, y, a.Length())) / 16129.0);
 }
+
+void TAnalysisResult::CopyTo(TPicSign& signature, TPicVariants variants) const {
+  signature.HTrace() = Sign.HTrace();
+  for (int variant = pvOriginal; variant < LTraceVariants; ++variant) {
+    if (!variants.Contains(variant) && variant != pvOriginal) continue;
+    TPicTrace* trace = signature.LTrace(variant);
+    TS_ASSERT(trace != nullptr);
+    *trace = *Sign.LTrace(variant);
+  }
+}

@@ -29,6 +29,19 @@ struct TPictureSize {
   bool operator==(const TPictureSize&) const = default;
 };
 
+// A picture analysed ahead of its turn, with every variant's trace, so that whoever takes it can
+// pick the variants it needs: each trace is the same whichever others are computed with it.
+struct TAnalysisResult {
+  bool Ok = false;
+  TPicSign Sign{TPicVariants::FromBits(0x3F)};
+  TPictureSize Size;
+  std::string Error;  // the analyser's LastError when not Ok
+  TPixanStats Stats;  // the time it took
+
+  // Copies the H-trace and the L-traces of the given variants into the signature.
+  void CopyTo(TPicSign& signature, TPicVariants variants) const;
+};
+
 class TPixan {
 public:
   TPixan();
