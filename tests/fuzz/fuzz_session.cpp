@@ -19,16 +19,11 @@
 #include <vector>
 
 #include "xEngine.h"
+#include "xFuzzPicture.h"
 #include "xStorage.h"
 
 namespace {
 
-// A 1 x 1 PNG.
-const unsigned char Png[] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A, 0x00, 0x00, 0x00, 0x0D, 0x49, 0x48,
-                             0x44, 0x52, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x08, 0x06, 0x00, 0x00,
-                             0x00, 0x1F, 0x15, 0xC4, 0x89, 0x00, 0x00, 0x00, 0x0A, 0x49, 0x44, 0x41, 0x54, 0x78,
-                             0x9C, 0x63, 0x00, 0x01, 0x00, 0x00, 0x05, 0x00, 0x01, 0x0D, 0x0A, 0x2D, 0xB4, 0x00,
-                             0x00, 0x00, 0x00, 0x49, 0x45, 0x4E, 0x44, 0xAE, 0x42, 0x60, 0x82};
 
 void Write(const std::string& path, const std::string& bytes) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
@@ -47,7 +42,7 @@ struct TPlace {
     Folder = "/tmp/tsfz/";
     if (mkdir(Folder.c_str(), 0700) != 0 && errno != EEXIST) std::abort();
     Write(Folder + "a", "plain");
-    Write(Folder + "b.png", std::string(reinterpret_cast<const char*>(Png), sizeof Png));
+    Write(Folder + "b.png", std::string(reinterpret_cast<const char*>(SmallestPng), sizeof SmallestPng));
     Write(Folder + "c.mp3", "audio" + std::string("TAG") + "Title" + std::string(120, '\0'));
     Write(Folder + "d.mp3", "no tag at all, just some bytes of audio, and more of them, and more again, until "
                             "the end comes after a hundred and twenty-eight bytes or so");
