@@ -73,17 +73,19 @@ void TEngine::CompareAllPairsCandidates(int n) {
         for (const int c : same->second)
           if (ByContent(*a, *Files(c), Options)) candidates.push_back(c);
       // The pairs decided otherwise than by content, merged in index order.
-      others.clear();
-      if (isPicture(a)) others = pictures;
+      const std::vector<int>* decidedOtherwise = nullptr;
+      if (isPicture(a)) decidedOtherwise = &pictures;
       if (isMP3(a)) {
+        others.clear();
         for (const std::string& key : TagKeys(static_cast<const TMP3Data*>(a)->Tag))
           if (const auto same = byTagField.find(key); same != byTagField.end())
             others.insert(others.end(), same->second.begin(), same->second.end());
         std::sort(others.begin(), others.end());
+        decidedOtherwise = &others;
       }
-      if (!others.empty()) {
+      if (decidedOtherwise && !decidedOtherwise->empty()) {
         const auto middle = static_cast<std::ptrdiff_t>(candidates.size());
-        candidates.insert(candidates.end(), others.begin(), others.end());
+        candidates.insert(candidates.end(), decidedOtherwise->begin(), decidedOtherwise->end());
         std::inplace_merge(candidates.begin(), candidates.begin() + middle, candidates.end());
         candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
       }
