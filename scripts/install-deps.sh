@@ -7,7 +7,9 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config
-  qt6-base-dev  # desktop services: trash, file manager, default application
+  qt6-base-dev  # the windows, and desktop services: trash, file manager, default application
+  qt6-svg-dev fonts-dejavu-core  # the icons are SVG; a font for every machine
+  xvfb xauth  # screenshots and the end-to-end run without a display
   # decoders and digests
   libjpeg62-turbo-dev libpng-dev zlib1g-dev nettle-dev libgraphicsmagick++1-dev ghostscript libemf2svg-dev librsvg2-dev
   # tests and benchmarks

@@ -43,6 +43,10 @@ TDecodeResult DecodePng(const std::string& path, TPictureSink& sink);
 // Everything else: the format registry, chosen by the lower-cased extension with its dot.
 TDecodeResult DecodeRegistry(const std::string& path, const std::string& extension, TPictureSink& sink);
 
+// Any picture file, by its extension: JPEG and PNG by our own readers, the rest by the registry.
+// Anything but a regular file fails without being opened (a pipe must not be read).
+TDecodeResult DecodePicture(const std::string& path, TPictureSink& sink);
+
 // Lower-cased extensions (with the dot) that count as pictures, whether or not they decode here.
 bool IsPictureExtension(const std::string& lowerExtension);
 

@@ -37,16 +37,8 @@ bool TPixan::LoadPicture(const std::string& name) {
   }
   const std::string extension = LowerExtension(name);
   TPointSampler sampler(Staging);
-  TDecodeResult result;
   const bool direct = extension == ".jpg" || extension == ".jpeg" || extension == ".png" || extension == ".bmp";
-  if (!S_ISREG(info.st_mode))
-    result = TDecodeResult::Failed;  // a folder or a device never decodes, and a pipe must not be read
-  else if (extension == ".jpg" || extension == ".jpeg")
-    result = DecodeJpeg(name, sampler);
-  else if (extension == ".png")
-    result = DecodePng(name, sampler);
-  else
-    result = DecodeRegistry(name, extension, sampler);
+  const TDecodeResult result = DecodePicture(name, sampler);
   if (result != TDecodeResult::Ok) {
     if (!direct) {
       LastError_ = result == TDecodeResult::Empty ? "Empty image in \"" + name + "\"" : "Failed to load \"" + name + "\"";

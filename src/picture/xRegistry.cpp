@@ -7,6 +7,7 @@
 // character of the path is read as a frame selection like "name[2]"), pick the frame, and see
 // the severity of what went wrong, which Magick++ folds into exceptions or drops.
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -305,4 +306,13 @@ TDecodeResult DecodeRegistry(const std::string& path, const std::string& extensi
     case TReader::Emf: return DecodeEmf(path, sink);
   }
   return TDecodeResult::Failed;
+}
+
+TDecodeResult DecodePicture(const std::string& path, TPictureSink& sink) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return TDecodeResult::Failed;
+  const std::string extension = LowerExtension(path);
+  if (extension == ".jpg" || extension == ".jpeg") return DecodeJpeg(path, sink);
+  if (extension == ".png") return DecodePng(path, sink);
+  return DecodeRegistry(path, extension, sink);
 }
