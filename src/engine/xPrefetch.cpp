@@ -8,11 +8,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <mutex>
+#include <cstring>
 #include <thread>
-#include <unordered_map>
-
-#include <nettle/md5.h>
 
 #include "xEngine.h"
 #include "xReadFile.h"
@@ -21,13 +18,46 @@ namespace {
 
 constexpr std::size_t EdgeBlock = 4096;
 
-struct TEdges {
-  std::array<std::uint8_t, 16> Hash{};
-  bool Read = false;
-  bool operator==(const TEdges& other) const { return Read && other.Read && Hash == other.Hash; }
+// A fast hash of the edge blocks. It only tells files apart: equal bytes give equal hashes, and
+// two files whose hashes happen to agree are digested whole, as if their edges were equal.
+class TEdgeHash {
+public:
+  static std::uint64_t Of(const std::uint8_t* data, std::size_t size) {
+    std::uint64_t lanes[4] = {Seed + Prime1 + Prime2, Seed + Prime2, Seed, Seed - Prime1};
+    std::size_t at = 0;
+    for (; at + 32 <= size; at += 32)
+      for (int k = 0; k < 4; ++k) lanes[k] = Round(lanes[k], Load(data + at + 8 * static_cast<std::size_t>(k)));
+    std::uint64_t hash = Rotate(lanes[0], 1) + Rotate(lanes[1], 7) + Rotate(lanes[2], 12) + Rotate(lanes[3], 18);
+    hash += size;
+    for (; at + 8 <= size; at += 8) hash = Rotate(hash ^ Round(0, Load(data + at)), 27) * Prime1 + Prime4;
+    for (; at < size; ++at) hash = Rotate(hash ^ (data[at] * Prime5), 11) * Prime1;
+    hash ^= hash >> 33;
+    hash *= Prime2;
+    hash ^= hash >> 29;
+    hash *= Prime3;
+    return hash ^ (hash >> 32);
+  }
+
+private:
+  static constexpr std::uint64_t Prime1 = 0x9E3779B185EBCA87ULL, Prime2 = 0xC2B2AE3D27D4EB4FULL,
+                                 Prime3 = 0x165667B19E3779F9ULL, Prime4 = 0x85EBCA77C2B2AE63ULL,
+                                 Prime5 = 0x27D4EB2F165667C5ULL, Seed = 0x5D1F7A3C2B6E4F90ULL;
+  static std::uint64_t Rotate(std::uint64_t x, int bits) { return x << bits | x >> (64 - bits); }
+  static std::uint64_t Load(const std::uint8_t* at) {
+    std::uint64_t word;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+  }
+  static std::uint64_t Round(std::uint64_t lane, std::uint64_t word) { return Rotate(lane + word * Prime2, 31) * Prime1; }
 };
 
-// The MD5 of the first and the last block of a file.
+struct TEdges {
+  std::uint64_t Hash = 0;
+  bool Read = false;
+};
+
+// The first and the last block of a file; not read when the file cannot be opened, has changed
+// its size since the scan or cannot be read to its end.
 TEdges ReadEdges(const std::string& path, std::int64_t size, std::vector<std::uint8_t>& buffer) {
   TEdges edges;
   TReadFile file(path);
@@ -37,10 +67,7 @@ TEdges ReadEdges(const std::string& path, std::int64_t size, std::vector<std::ui
   const auto tail = static_cast<std::size_t>(size - tailStart);
   if (file.ReadAt(buffer.data(), head, 0) != static_cast<std::int64_t>(head)) return edges;
   if (tail > 0 && file.ReadAt(buffer.data() + head, tail, tailStart) != static_cast<std::int64_t>(tail)) return edges;
-  md5_ctx context;
-  md5_init(&context);
-  md5_update(&context, head + tail, buffer.data());
-  md5_digest(&context, MD5_DIGEST_SIZE, edges.Hash.data());
+  edges.Hash = TEdgeHash::Of(buffer.data(), head + tail);
   edges.Read = true;
   return edges;
 }
@@ -75,37 +102,62 @@ void RunOnWorkers(std::size_t count, int method, const std::function<void()>& pu
   for (std::thread& thread : threads) thread.join();
 }
 
+// One record of a size shared with others.
+struct TItem {
+  TFileData* Record;
+  TEdges Edges;
+  bool Work;  // its digest is wanted
+};
+
 }  // namespace
 
 void TEngine::PrefetchDigests() {
   if (Options.FileComp < fcCrc32 || Options.FileComp > fcSha) return;
-  // Records that may be compared by content with a partner of their size.
-  std::unordered_map<std::int64_t, std::vector<TFileData*>> bySize;
+  // Records that may be compared by content with a partner of their size, in runs of one size.
+  std::vector<TFileData*> bySize;
+  bySize.reserve(Records.size());
   for (const auto& record : Records)
-    if (!record->Failed && record->Size <= DigestSizeLimit) bySize[record->Size].push_back(record.get());
-  // Two pictures (visual comparison on) or two MP3 files (tags on) are not compared by content.
-  std::vector<TFileData*> work;
-  for (auto& [size, members] : bySize) {
-    if (members.size() < 2) continue;
-    std::size_t pictures = 0, mp3s = 0;
-    for (const TFileData* member : members) {
-      pictures += Options.PicsComp && member->Kind() == TRecordKind::Picture ? 1 : 0;
-      mp3s += Options.MP3Comp && member->Kind() == TRecordKind::MP3 ? 1 : 0;
-    }
-    for (TFileData* member : members) {
-      const bool picture = Options.PicsComp && member->Kind() == TRecordKind::Picture;
-      const bool mp3 = Options.MP3Comp && member->Kind() == TRecordKind::MP3;
-      const std::size_t partners = members.size() - (picture ? pictures : mp3 ? mp3s : 1);
-      if (partners > 0 && !member->HasDigest() && member->Pending == TReadOutcome::Ok) work.push_back(member);
-    }
-  }
-  if (work.empty()) return;
-  // Inode order follows the disk's layout closely on the common file systems.
-  auto byPlace = [](const TFileData* a, const TFileData* b) {
-    return std::pair{a->Identity.Device, a->Identity.Inode} < std::pair{b->Identity.Device, b->Identity.Inode};
-  };
-  std::sort(work.begin(), work.end(), byPlace);
+    if (!record->Failed && record->Size <= DigestSizeLimit) bySize.push_back(record.get());
+  std::stable_sort(bySize.begin(), bySize.end(), [](const TFileData* a, const TFileData* b) { return a->Size < b->Size; });
 
+  // Two pictures (visual comparison on) or two MP3 files (tags on) are not compared by content.
+  auto isPicture = [&](const TFileData* record) { return Options.PicsComp && record->Kind() == TRecordKind::Picture; };
+  auto isMP3 = [&](const TFileData* record) { return Options.MP3Comp && record->Kind() == TRecordKind::MP3; };
+  std::vector<TItem> items;
+  std::vector<std::pair<std::size_t, std::size_t>> runs;  // [first, last) in items, one size each
+  for (std::size_t first = 0, last; first < bySize.size(); first = last) {
+    last = first + 1;
+    while (last < bySize.size() && bySize[last]->Size == bySize[first]->Size) ++last;
+    if (last - first < 2) continue;
+    std::size_t pictures = 0, mp3s = 0;
+    for (std::size_t i = first; i < last; ++i) {
+      pictures += isPicture(bySize[i]) ? 1 : 0;
+      mp3s += isMP3(bySize[i]) ? 1 : 0;
+    }
+    const std::size_t start = items.size();
+    bool wanted = false;
+    for (std::size_t i = first; i < last; ++i) {
+      TFileData* member = bySize[i];
+      const std::size_t partners = last - first - (isPicture(member) ? pictures : isMP3(member) ? mp3s : 1);
+      const bool work = partners > 0 && !member->HasDigest() && member->Pending == TReadOutcome::Ok;
+      wanted = wanted || work;
+      items.push_back({member, {}, work});
+    }
+    if (wanted)
+      runs.emplace_back(start, items.size());
+    else
+      items.resize(start);
+  }
+  if (runs.empty()) return;
+
+  // Inode order follows the disk's layout closely on the common file systems.
+  auto inPlaceOrder = [&](std::vector<std::size_t>& order) {
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+      const TFileIdentity& x = items[a].Record->Identity;
+      const TFileIdentity& y = items[b].Record->Identity;
+      return x.Device != y.Device ? x.Device < y.Device : x.Inode < y.Inode;
+    });
+  };
   std::atomic<bool> cancel{false};
   auto pump = [&] {
     PumpEvents();
@@ -113,47 +165,54 @@ void TEngine::PrefetchDigests() {
   };
   const int method = Options.FileComp;
 
-  // First and last blocks of every member of a bucket that still needs a digest.
-  std::unordered_map<const TFileData*, TEdges> edges;
-  std::vector<TFileData*> sampled;
-  std::unordered_map<std::int64_t, bool> needed;
-  for (const TFileData* record : work) needed[record->Size] = true;
-  for (const auto& [size, yes] : needed) sampled.insert(sampled.end(), bySize[size].begin(), bySize[size].end());
-  std::sort(sampled.begin(), sampled.end(), byPlace);
-  std::vector<TEdges> sampledEdges(sampled.size());
-  RunOnWorkers(sampled.size(), method, pump, cancel, [&](std::size_t i, std::vector<std::uint8_t>& buffer, TDigestAlgorithm&) {
-    sampledEdges[i] = ReadEdges(sampled[i]->FileName, sampled[i]->Size, buffer);
+  // First and last blocks of every member of a run that holds a record still needing a digest.
+  std::vector<std::size_t> order(items.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  inPlaceOrder(order);
+  RunOnWorkers(order.size(), method, pump, cancel, [&](std::size_t i, std::vector<std::uint8_t>& buffer, TDigestAlgorithm&) {
+    TItem& item = items[order[i]];
+    item.Edges = ReadEdges(item.Record->FileName, item.Record->Size, buffer);
   });
   if (cancel) return;
-  for (std::size_t i = 0; i < sampled.size(); ++i) edges[sampled[i]] = sampledEdges[i];
 
-  // A record alone with its edges cannot equal any partner: its digest is one of its own.
-  std::vector<TFileData*> whole;
-  std::uint64_t unique = 0;
-  for (TFileData* record : work) {
-    const TEdges& mine = edges[record];
-    bool alone = mine.Read;
-    for (const TFileData* partner : bySize[record->Size])
-      if (partner != record && mine == edges[partner]) alone = false;
-    if (!alone) {
-      whole.push_back(record);
-      continue;
+  // A record alone with its edges in its run cannot equal any partner: its digest is one of its
+  // own, made of the record's address, which no other live record shares.
+  std::vector<std::size_t> whole, byHash;
+  for (const auto& [first, last] : runs) {
+    byHash.clear();
+    for (std::size_t i = first; i < last; ++i)
+      if (items[i].Edges.Read) byHash.push_back(i);
+    std::sort(byHash.begin(), byHash.end(), [&](std::size_t a, std::size_t b) { return items[a].Edges.Hash < items[b].Edges.Hash; });
+    for (std::size_t k = 0; k < byHash.size(); ++k) {
+      TItem& item = items[byHash[k]];
+      const bool alone = (k == 0 || items[byHash[k - 1]].Edges.Hash != item.Edges.Hash) &&
+                         (k + 1 == byHash.size() || items[byHash[k + 1]].Edges.Hash != item.Edges.Hash);
+      if (!item.Work || !alone) continue;
+      item.Work = false;
+      TDigest& digest = item.Record->Digest;
+      digest = {};
+      digest.Length = 0xFF;  // never the length of a real digest
+      const auto address = reinterpret_cast<std::uintptr_t>(item.Record);
+      for (std::size_t b = 0; b < sizeof address; ++b) digest.Bytes[b] = static_cast<std::uint8_t>(address >> (8 * b));
     }
-    record->Digest.Length = 0xFF;  // never the length of a real digest
-    ++unique;
-    for (int b = 0; b < 8; ++b) record->Digest.Bytes[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(unique >> (8 * b));
+    // Unread edges (a file that failed) leave the record to the whole read, which finds the failure.
+    for (std::size_t i = first; i < last; ++i)
+      if (items[i].Work) whole.push_back(i);
   }
+  if (whole.empty()) return;
 
+  inPlaceOrder(whole);
   std::vector<TDigest> digests(whole.size());
   std::vector<TReadOutcome> outcomes(whole.size(), TReadOutcome::Ok);
   RunOnWorkers(whole.size(), method, pump, cancel, [&](std::size_t i, std::vector<std::uint8_t>& buffer, TDigestAlgorithm& algorithm) {
-    outcomes[i] = DigestWholeFile(whole[i]->FileName, algorithm, buffer, digests[i]);
+    outcomes[i] = DigestWholeFile(items[whole[i]].Record->FileName, algorithm, buffer, digests[i]);
   });
   if (cancel) return;
   for (std::size_t i = 0; i < whole.size(); ++i) {
+    TFileData* record = items[whole[i]].Record;
     if (outcomes[i] == TReadOutcome::Ok)
-      whole[i]->Digest = digests[i];
+      record->Digest = digests[i];
     else
-      whole[i]->Pending = outcomes[i];
+      record->Pending = outcomes[i];
   }
 }

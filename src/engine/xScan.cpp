@@ -34,6 +34,17 @@ bool HasPictureExtension(const std::string& fileName) {
 
 bool HasMP3Extension(const std::string& fileName) { return LowerExtension(fileName) == ".mp3"; }
 
+// The status of the entry ScanFolder is adding, read with its listing a moment before: AddFile
+// takes it rather than asking the file system again for every file.
+thread_local const struct stat* ListedEntry = nullptr;
+
+struct TListedEntry {
+  explicit TListedEntry(const struct stat& info) { ListedEntry = &info; }
+  ~TListedEntry() { ListedEntry = nullptr; }
+  TListedEntry(const TListedEntry&) = delete;
+  TListedEntry& operator=(const TListedEntry&) = delete;
+};
+
 }  // namespace
 
 bool TEngine::IsPicture(const std::string& fileName) {
@@ -81,8 +92,10 @@ void TEngine::ScanFolder(const std::string& path) {
 
   for (const TEntry& file : files) {
     const std::string full = d + file.Name;
-    if (!(Options.UseSample && full == Options.SampleFile))
+    if (!(Options.UseSample && full == Options.SampleFile)) {
+      const TListedEntry listed(file.Info);
       AddFile(full, PackFileTime(file.Info.st_mtime), file.Info.st_size, false);
+    }
     PumpEvents();
     if (Stopped) return;
   }
@@ -95,7 +108,10 @@ void TEngine::ScanFolder(const std::string& path) {
 
 TFileData* TEngine::AddFile(const std::string& fileName, std::uint32_t time, std::int64_t size, bool forcePicture) {
   struct stat info {};
-  if (!IsRegularFile(fileName, &info)) return nullptr;  // vanished, or not a file to read
+  if (ListedEntry)
+    info = *ListedEntry;
+  else if (!IsRegularFile(fileName, &info))
+    return nullptr;  // vanished, or not a file to read
   if (Options.ZeroIgnore && size == 0) return nullptr;
   if (FileMaskOn && FileMask_.Matches(BaseName(fileName)) == Options.FileEx) return nullptr;
   const bool picture = HasPictureExtension(fileName);
