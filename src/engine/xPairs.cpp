@@ -5,6 +5,7 @@
 // folded text of one field.
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 
 #include "xEngine.h"
@@ -12,11 +13,12 @@
 
 namespace {
 
-// Whether a pair of these records is decided by content (sizes, then bytes or digests).
-bool ByContent(const TFileData& a, const TFileData& b, const TCompOpts& options) {
-  if (options.PicsComp && a.Kind() == TRecordKind::Picture && b.Kind() == TRecordKind::Picture) return false;
-  if (options.MP3Comp && a.Kind() == TRecordKind::MP3 && b.Kind() == TRecordKind::MP3) return false;
-  return true;
+// What a record's digest tells at a glance: 0 while it has none; equal digests give equal keys.
+std::uint64_t DigestKey(const TFileData& record) {
+  if (!record.HasDigest()) return 0;
+  std::uint64_t key;
+  std::memcpy(&key, record.Digest.Bytes.data(), sizeof key);
+  return (key ^ std::uint64_t{record.Digest.Length} << 56) | 1;
 }
 
 }  // namespace
@@ -56,9 +58,17 @@ void TEngine::CompareAllPairsCandidates(int n) {
   std::vector<int> candidates;
   auto isPicture = [&](const TFileData* record) { return Options.PicsComp && record->Kind() == TRecordKind::Picture; };
   auto isMP3 = [&](const TFileData* record) { return Options.MP3Comp && record->Kind() == TRecordKind::MP3; };
+  // The earlier records at a glance, so that most pairs of one size are turned down without
+  // touching the records: two known digests that differ decide the pair as IsDuplicate would,
+  // and leave nothing behind.
+  enum : std::uint8_t { kContent, kPicture, kMP3 };
+  std::vector<std::uint64_t> digestKeys(static_cast<std::size_t>(std::max(n, 0)));
+  std::vector<std::uint8_t> classes(digestKeys.size());
   auto enter = [&](int index) {
     const TFileData* record = Files(index);
     bySize[record->Size].push_back(index);
+    digestKeys[static_cast<std::size_t>(index)] = DigestKey(*record);
+    classes[static_cast<std::size_t>(index)] = isPicture(record) ? kPicture : isMP3(record) ? kMP3 : kContent;
     if (isPicture(record)) pictures.push_back(index);
     if (isMP3(record))
       for (const std::string& key : TagKeys(static_cast<const TMP3Data*>(record)->Tag)) byTagField[key].push_back(index);
@@ -69,9 +79,15 @@ void TEngine::CompareAllPairsCandidates(int n) {
     TFileData* a = Files(r);
     if (!a->Failed) {
       candidates.clear();
+      const std::uint64_t digestKey = DigestKey(*a);
+      const std::uint8_t type = isPicture(a) ? kPicture : isMP3(a) ? kMP3 : kContent;
       if (const auto same = bySize.find(a->Size); same != bySize.end())
-        for (const int c : same->second)
-          if (ByContent(*a, *Files(c), Options)) candidates.push_back(c);
+        for (const int c : same->second) {
+          const auto at = static_cast<std::size_t>(c);
+          if (type != kContent && classes[at] == type) continue;  // decided by pictures or tags
+          if (digestKey != 0 && digestKeys[at] != 0 && digestKeys[at] != digestKey) continue;
+          candidates.push_back(c);
+        }
       // The pairs decided otherwise than by content, merged in index order.
       const std::vector<int>* decidedOtherwise = nullptr;
       if (isPicture(a)) decidedOtherwise = &pictures;
