@@ -100,6 +100,8 @@ void TOptsFrame::LoadOptions() {
   sExcludeChk->setChecked(o.FileEx);
   sTolerance->setValue(o.Tolerance);
   Loading = false;
+  // A stored tolerance outside the slider's range: the search uses what the slider shows.
+  Engine.Options.Tolerance = sTolerance->value();
   ApplyEnabling();
 }
 

@@ -264,6 +264,23 @@ private slots:
     QCOMPARE(o.Tolerance, before.Tolerance);
   }
 
+  void StoredToleranceOutsideTheSliderIsClamped_data() {
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<int>("used");
+    QTest::newRow("above") << 99 << 10;
+    QTest::newRow("below") << -3 << 0;
+  }
+  void StoredToleranceOutsideTheSliderIsClamped() {
+    QFETCH(int, stored);
+    QFETCH(int, used);
+    Engine->Options.Tolerance = stored;
+    Engine->NeedRescan = false;
+    Opts->LoadOptions();
+    QCOMPARE(Opts->sTolerance->value(), used);
+    QCOMPARE(Engine->Options.Tolerance, used);
+    QVERIFY(!Engine->NeedRescan);
+  }
+
   void MaskOffKeepsTheValues() {
     Engine->Options.UseFile = true;
     Engine->Options.FileEx = true;
