@@ -1,5 +1,6 @@
 #include "uSample.h"
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 
@@ -46,7 +47,7 @@ TSampleFrame::TSampleFrame(TEngine& engine, QWidget* parent) : QWidget(parent), 
 
   sSampleFile = new QLineEdit(this);
   sSampleFile->setObjectName(QStringLiteral("sSampleFile"));
-  sSampleFile->setMaxLength(255);
+  sSampleFile->setMaxLength(MaxTyped);
   sBrowseBtn = new QToolButton(this);
   sBrowseBtn->setObjectName(QStringLiteral("sBrowseBtn"));
   sBrowseBtn->setText(QStringLiteral("..."));
@@ -146,5 +147,9 @@ void TSampleFrame::sBrowseBtnClick() {
 
 void TSampleFrame::SetPath(const std::string& path) {
   RawPath = path;
-  sSampleFile->setText(QString::fromStdString(path));
+  // Typing stops at 255 characters, but a longer path that the settings or the dialog give
+  // (Linux allows them) is taken whole: a cut one would name another file.
+  const QString text = QString::fromStdString(path);
+  sSampleFile->setMaxLength(std::max<int>(MaxTyped, static_cast<int>(text.size())));
+  sSampleFile->setText(text);
 }

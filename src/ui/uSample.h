@@ -19,12 +19,13 @@ class TSampleFrame : public QWidget {
 
 public:
   static constexpr int PictureSide = 177;
+  static constexpr int MaxTyped = 255;  // longest path the user can type
 
   explicit TSampleFrame(TEngine& engine, QWidget* parent = nullptr);
   QSize sizeHint() const override { return QSize(210, 261); }
 
   QCheckBox* sSampleChk = nullptr;
-  QLineEdit* sSampleFile = nullptr;   // at most 255 characters
+  QLineEdit* sSampleFile = nullptr;   // at most MaxTyped characters typed
   QToolButton* sBrowseBtn = nullptr;
   QFrame* sPictureBox = nullptr;      // 196 x 193, always there
   QLabel* sPicture = nullptr;         // the 177 x 177 area inside it, shown only with a preview

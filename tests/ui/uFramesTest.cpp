@@ -423,6 +423,26 @@ private slots:
     SetDialogAnswerer(previous);
   }
 
+  void LongSamplePathIsNeverCut() {
+    TTempDir dir;
+    std::string folder = dir.Path();
+    while (folder.size() < 300) folder += "/" + std::string(60, 'f');
+    std::filesystem::create_directories(folder);
+    const std::string path = folder + "/sample.png";
+    WritePng(path, NoiseImage(20, 20, 7));
+    Engine->Options.UseSample = true;
+    Engine->Options.SampleFile = path;
+    Sample->LoadOptions();
+    QCOMPARE(Engine->Options.SampleFile, path);
+    QVERIFY(Sample->sPicture->isVisible());
+    // Typing into an empty field still stops at 255 characters.
+    Sample->sSampleFile->clear();
+    Engine->Options.SampleFile.clear();
+    Sample->LoadOptions();
+    QTest::keyClicks(Sample->sSampleFile, QString(300, QLatin1Char('x')));
+    QCOMPARE(Engine->Options.SampleFile, std::string(255, 'x'));
+  }
+
   void SampleNameThatIsNotUtf8SurvivesTheField() {
     TTempDir dir;
     const std::string path = dir.File("caf\xe9.png");
