@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QStatusBar>
@@ -20,8 +21,13 @@
 #include <exception>
 
 #include "uDialogs.h"
+#include "uFolds.h"
+#include "uFrame.h"
+#include "uFrames.h"
 #include "uIcons.h"
+#include "uOpts.h"
 #include "uPreview.h"
+#include "uSample.h"
 #include "xLog.h"
 #include "xStorage.h"
 
@@ -69,7 +75,7 @@ TMainForm::TMainForm(TStorage& storage) : Store(storage) {
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(0);
   CreateFrames();
-  if (Frames) row->addWidget(reinterpret_cast<QWidget*>(Frames));
+  row->addWidget(Frames);
   row->addWidget(CreateResultsPanel(), 1);
   setCentralWidget(central);
 
@@ -367,7 +373,11 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 void TMainForm::ReadLayout() {
   Store.OpenSection("MAINFORM", false);
   // Appearance (skin, hue, saturation) belongs to the skin manager; read here once it exists.
-  bool infoExpanded = Store.ReadBool("FInf", true);
+  for (int i = 0; i < Frames->FrameCount(); ++i) {
+    TXFrame* frame = Frames->FrameAt(i);
+    frame->SetExpanded(Store.ReadBool("F" + std::to_string(i), frame->Expanded()));
+  }
+  const bool infoExpanded = Store.ReadBool("FInf", true);
   Store.CloseSection();
   if (!infoExpanded) sInfoHeaderClick();
 }
@@ -378,6 +388,7 @@ void TMainForm::WriteLayout() {
   Store.WriteInteger("Y", y());
   Store.WriteInteger("W", width());
   Store.WriteInteger("H", height());
+  for (int i = 0; i < Frames->FrameCount(); ++i) Store.WriteBool("F" + std::to_string(i), Frames->FrameAt(i)->Expanded());
   Store.WriteBool("FInf", InfoExpanded);
   Store.CloseSection();
 }
@@ -520,13 +531,34 @@ void TMainForm::OpenCurrentFile() {
 // ---------------------------------------------------------------------------------------------
 // Side frames
 
-void TMainForm::CreateFrames() {}
+void TMainForm::CreateFrames() {
+  Frames = new TXFrames(this);
+  Frames->setFixedWidth(TXFrames::ColumnWidth);
+  FoldsFrame = Frames->AddFrame<TFoldsFrame>("Folders", TIcon::Folders, *Engine);
+  QListWidget* list = FoldsFrame->sFoldList;
+  list->setContextMenuPolicy(Qt::ActionsContextMenu);
+  auto* line = new QAction(list);
+  line->setSeparator(true);
+  list->addActions({actAddFolder, line, actDelFolder});
+  SampleFrame = Frames->AddFrame<TSampleFrame>("Sample", TIcon::Sample, *Engine);
+  SampleFrame->LoadOptions();
+  OptsFrame = Frames->AddFrame<TOptsFrame>("Options", TIcon::Options, *Engine);
+  OptsFrame->LoadOptions();
+}
 
-int TMainForm::SelectedFolder() const { return -1; }
+int TMainForm::SelectedFolder() const {
+  if (!FoldsFrame) return -1;
+  const QList<QListWidgetItem*> selected = FoldsFrame->sFoldList->selectedItems();
+  return selected.isEmpty() ? -1 : FoldsFrame->sFoldList->row(selected.first());
+}
 
-void TMainForm::ReloadFrameOptions() {}
+void TMainForm::ReloadFrameOptions() {
+  if (OptsFrame) OptsFrame->LoadOptions();
+}
 
-void TMainForm::RefreshFolders() {}
+void TMainForm::RefreshFolders() {
+  if (FoldsFrame) FoldsFrame->ShowFolders();
+}
 
 void TMainForm::actDelFolderExecute() {
   const int index = SelectedFolder();

@@ -124,7 +124,6 @@ QWidget* TMainForm::CreateResultsPanel() {
   sTabControl->setExpanding(false);
   sTabControl->setUsesScrollButtons(true);
   sTabControl->setDrawBase(false);
-  sTabControl->setStyleSheet(QStringLiteral("QTabBar::tab { min-width: 32px; min-height: 16px; padding: 1px 2px; }"));
   connect(sTabControl, &QTabBar::currentChanged, this, [this] { Guarded([this] { sTabControlChange(); }); });
   column->addWidget(sTabControl);
 
@@ -168,6 +167,7 @@ QWidget* TMainForm::CreateResultsPanel() {
     Guarded([this] {
       const QList<QTreeWidgetItem*> selected = sFileList->selectedItems();
       ShowFileInfo(selected.isEmpty() ? nullptr : selected.first());
+      UpdateActions();
     });
   };
   connect(sFileList, &QTreeWidget::itemSelectionChanged, this, changed);
@@ -281,6 +281,14 @@ void TMainForm::sTabControlChange() {
     }
     if (gauge) ShowGauge(false);
     SortRows();
+    // The designed widths fit the size and the time in a small font; never cut them off.
+    const QFontMetrics metrics(sFileList->font());
+    for (int c = 1; c <= 2; ++c) {
+      int widest = sFileList->columnWidth(c);
+      for (int i = 0; i < sFileList->topLevelItemCount(); ++i)
+        widest = std::max(widest, metrics.horizontalAdvance(sFileList->topLevelItem(i)->text(c)) + 16);
+      sFileList->setColumnWidth(c, widest);
+    }
     sFileList->setUpdatesEnabled(true);
   }
 }

@@ -21,6 +21,7 @@
 #include "xLog.h"
 #include "xStorage.h"
 #include "xTestFiles.h"
+#include "xUiTestEnv.h"
 
 namespace fs = std::filesystem;
 
@@ -486,10 +487,7 @@ private slots:
 };
 
 int main(int argc, char** argv) {
-  // Nothing of the real home is touched: settings, cache and trash live in temporary folders.
-  TTempDir sandbox;
-  for (const char* name : {"TWINSIFTER_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME", "HOME"})
-    qputenv(name, QByteArray::fromStdString(sandbox.Path()));
+  TUiTestEnv environment;
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Twinsifter"));
   TMainFormTest test;
