@@ -6,7 +6,12 @@
 // failure pending until the comparison asks for its digest, so the warnings come in the order,
 // and only for the files, of a search without reading ahead.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -56,19 +61,36 @@ struct TEdges {
   bool Read = false;
 };
 
-// The first and the last block of a file; not read when the file cannot be opened, has changed
-// its size since the scan or cannot be read to its end.
+// The first and the last block of a file; not read when the file cannot be opened, is no
+// longer a regular file of the size the scan saw, or cannot be read to its end. One read when
+// the two blocks make the whole file.
 TEdges ReadEdges(const std::string& path, std::int64_t size, std::vector<std::uint8_t>& buffer) {
   TEdges edges;
-  TReadFile file(path);
-  if (!file.IsOpen() || file.Size() != size) return edges;
-  const auto head = static_cast<std::size_t>(std::min<std::int64_t>(size, EdgeBlock));
-  const std::int64_t tailStart = std::max<std::int64_t>(static_cast<std::int64_t>(head), size - static_cast<std::int64_t>(EdgeBlock));
-  const auto tail = static_cast<std::size_t>(size - tailStart);
-  if (file.ReadAt(buffer.data(), head, 0) != static_cast<std::int64_t>(head)) return edges;
-  if (tail > 0 && file.ReadAt(buffer.data() + head, tail, tailStart) != static_cast<std::int64_t>(tail)) return edges;
-  edges.Hash = TEdgeHash::Of(buffer.data(), head + tail);
-  edges.Read = true;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return edges;
+  auto readAt = [&](std::uint8_t* into, std::size_t length, std::int64_t offset) {
+    for (std::size_t done = 0; done < length;) {
+      const ssize_t got = ::pread(fd, into + done, length - done, static_cast<off_t>(offset) + static_cast<off_t>(done));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      done += static_cast<std::size_t>(got);
+    }
+    return true;
+  };
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == size) {
+    const auto head = static_cast<std::size_t>(std::min<std::int64_t>(size, EdgeBlock));
+    const std::int64_t tailStart = std::max<std::int64_t>(static_cast<std::int64_t>(head), size - static_cast<std::int64_t>(EdgeBlock));
+    const auto tail = static_cast<std::size_t>(size - tailStart);
+    const bool read = tailStart == static_cast<std::int64_t>(head)
+                          ? readAt(buffer.data(), head + tail, 0)
+                          : readAt(buffer.data(), head, 0) && readAt(buffer.data() + head, tail, tailStart);
+    if (read) {
+      edges.Hash = TEdgeHash::Of(buffer.data(), head + tail);
+      edges.Read = true;
+    }
+  }
+  ::close(fd);
   return edges;
 }
 
@@ -102,10 +124,12 @@ void RunOnWorkers(std::size_t count, int method, const std::function<void()>& pu
   for (std::thread& thread : threads) thread.join();
 }
 
-// One record of a size shared with others.
+// One record of a size shared with others, with where it lies on the disk.
 struct TItem {
   TFileData* Record;
-  TEdges Edges;
+  TFileIdentity Place;
+  std::uint64_t Hash;  // of the edges, when read
+  bool Read;
   bool Work;  // its digest is wanted
 };
 
@@ -114,47 +138,48 @@ struct TItem {
 void TEngine::PrefetchDigests() {
   if (Options.FileComp < fcCrc32 || Options.FileComp > fcSha) return;
   // Records that may be compared by content with a partner of their size, in runs of one size.
-  std::vector<TFileData*> bySize;
-  bySize.reserve(Records.size());
+  std::vector<std::pair<std::int64_t, TFileData*>> sized;
+  sized.reserve(Records.size());
   for (const auto& record : Records)
-    if (!record->Failed && record->Size <= DigestSizeLimit) bySize.push_back(record.get());
-  std::stable_sort(bySize.begin(), bySize.end(), [](const TFileData* a, const TFileData* b) { return a->Size < b->Size; });
+    if (!record->Failed && record->Size <= DigestSizeLimit) sized.emplace_back(record->Size, record.get());
+  std::stable_sort(sized.begin(), sized.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
 
   // Two pictures (visual comparison on) or two MP3 files (tags on) are not compared by content.
   auto isPicture = [&](const TFileData* record) { return Options.PicsComp && record->Kind() == TRecordKind::Picture; };
   auto isMP3 = [&](const TFileData* record) { return Options.MP3Comp && record->Kind() == TRecordKind::MP3; };
   std::vector<TItem> items;
   std::vector<std::pair<std::size_t, std::size_t>> runs;  // [first, last) in items, one size each
-  for (std::size_t first = 0, last; first < bySize.size(); first = last) {
+  for (std::size_t first = 0, last; first < sized.size(); first = last) {
     last = first + 1;
-    while (last < bySize.size() && bySize[last]->Size == bySize[first]->Size) ++last;
+    while (last < sized.size() && sized[last].first == sized[first].first) ++last;
     if (last - first < 2) continue;
     std::size_t pictures = 0, mp3s = 0;
     for (std::size_t i = first; i < last; ++i) {
-      pictures += isPicture(bySize[i]) ? 1 : 0;
-      mp3s += isMP3(bySize[i]) ? 1 : 0;
+      pictures += isPicture(sized[i].second) ? 1 : 0;
+      mp3s += isMP3(sized[i].second) ? 1 : 0;
     }
     const std::size_t start = items.size();
     bool wanted = false;
     for (std::size_t i = first; i < last; ++i) {
-      TFileData* member = bySize[i];
+      TFileData* member = sized[i].second;
       const std::size_t partners = last - first - (isPicture(member) ? pictures : isMP3(member) ? mp3s : 1);
       const bool work = partners > 0 && !member->HasDigest() && member->Pending == TReadOutcome::Ok;
       wanted = wanted || work;
-      items.push_back({member, {}, work});
+      items.push_back({member, member->Identity, 0, false, work});
     }
     if (wanted)
       runs.emplace_back(start, items.size());
     else
       items.resize(start);
   }
+  sized = {};
   if (runs.empty()) return;
 
   // Inode order follows the disk's layout closely on the common file systems.
   auto inPlaceOrder = [&](std::vector<std::size_t>& order) {
     std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-      const TFileIdentity& x = items[a].Record->Identity;
-      const TFileIdentity& y = items[b].Record->Identity;
+      const TFileIdentity& x = items[a].Place;
+      const TFileIdentity& y = items[b].Place;
       return x.Device != y.Device ? x.Device < y.Device : x.Inode < y.Inode;
     });
   };
@@ -171,7 +196,9 @@ void TEngine::PrefetchDigests() {
   inPlaceOrder(order);
   RunOnWorkers(order.size(), method, pump, cancel, [&](std::size_t i, std::vector<std::uint8_t>& buffer, TDigestAlgorithm&) {
     TItem& item = items[order[i]];
-    item.Edges = ReadEdges(item.Record->FileName, item.Record->Size, buffer);
+    const TEdges edges = ReadEdges(item.Record->FileName, item.Record->Size, buffer);
+    item.Hash = edges.Hash;
+    item.Read = edges.Read;
   });
   if (cancel) return;
 
@@ -181,12 +208,12 @@ void TEngine::PrefetchDigests() {
   for (const auto& [first, last] : runs) {
     byHash.clear();
     for (std::size_t i = first; i < last; ++i)
-      if (items[i].Edges.Read) byHash.push_back(i);
-    std::sort(byHash.begin(), byHash.end(), [&](std::size_t a, std::size_t b) { return items[a].Edges.Hash < items[b].Edges.Hash; });
+      if (items[i].Read) byHash.push_back(i);
+    std::sort(byHash.begin(), byHash.end(), [&](std::size_t a, std::size_t b) { return items[a].Hash < items[b].Hash; });
     for (std::size_t k = 0; k < byHash.size(); ++k) {
       TItem& item = items[byHash[k]];
-      const bool alone = (k == 0 || items[byHash[k - 1]].Edges.Hash != item.Edges.Hash) &&
-                         (k + 1 == byHash.size() || items[byHash[k + 1]].Edges.Hash != item.Edges.Hash);
+      const bool alone = (k == 0 || items[byHash[k - 1]].Hash != item.Hash) &&
+                         (k + 1 == byHash.size() || items[byHash[k + 1]].Hash != item.Hash);
       if (!item.Work || !alone) continue;
       item.Work = false;
       TDigest& digest = item.Record->Digest;

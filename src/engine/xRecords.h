@@ -55,16 +55,19 @@ public:
   // Pictures and MP3 files are judged by quality, plain files by time.
   bool JudgedByQuality() const { return Kind() != TRecordKind::Plain; }
 
+  // In this order the fields leave no gaps: a plain record takes 104 bytes besides its path.
   std::string FileName;
-  TDigest Digest;
   std::int64_t Size;
-  std::uint32_t Time;
   TGroup* Group = nullptr;
+  TFileIdentity Identity;
+  std::uint32_t Time;
+  TDigest Digest;
   bool Failed = false;
   // A failure found by reading ahead, taken into account when the digest is asked for.
   TReadOutcome Pending = TReadOutcome::Ok;
-  TFileIdentity Identity;
 };
+
+static_assert(sizeof(void*) != 8 || sizeof(TFileData) <= 104, "a plain record grew");
 
 class TPicData final : public TFileData {
 public:
