@@ -173,7 +173,10 @@ void TMainForm::CreateActions() {
                                QKeySequence(Qt::CTRL | Qt::Key_Delete), hasChecked, [this] { RecycleCheckedFiles(); });
   actView = MakeAction(
       "&View file", " View selected picture in viewer ", {},
-      [this] { return CurrentFile != nullptr && !Searching && !Operating && TEngine::IsPicture(CurrentFile->FileName); },
+      [this] {
+        return OnViewPicture && CurrentFile != nullptr && !Searching && !Operating &&
+               TEngine::IsPicture(CurrentFile->FileName);
+      },
       [this] { actViewExecute(); });
   actSave = MakeAction(
       "&Save results ...", " Save search resutls ", QKeySequence(Qt::CTRL | Qt::Key_S),
@@ -182,17 +185,20 @@ void TMainForm::CreateActions() {
   actOpen = MakeAction(
       "&Load results ...", " Load previously saved search results ", QKeySequence(Qt::CTRL | Qt::Key_O),
       [this] { return !Engine->IsRunning() && !Operating; }, [this] { actOpenExecute(); });
-  actSettings = MakeAction("Se&ttings ...", " Editing of advanced settings ", {}, idle, [this] { actSettingsExecute(); });
-  actHelp = MakeAction("Help &Contents ...", " Show help contents ", QKeySequence(Qt::Key_F1), [] { return true; },
-                       [this] { if (OnHelp) OnHelp(""); });
-  actAbout = MakeAction("&About ...", nullptr, {}, [] { return true; }, [this] { if (OnAbout) OnAbout(); });
-  actTips = MakeAction("&Tip of the Day ...", " Show the \"Tip of the Day\" dialog", {}, [] { return true; },
-                       [this] { if (OnTips) OnTips(); });
-  actHowTo = MakeAction("H&owTo ...", " Open \"How to ...\" section of the help ", {}, [] { return true; },
-                        [this] { if (OnHelp) OnHelp("a3_00_00.htm"); });
+  // The windows behind these come with their own hooks; without one the action stays disabled.
+  actSettings = MakeAction(
+      "Se&ttings ...", " Editing of advanced settings ", {}, [this, idle] { return OnSettings && idle(); },
+      [this] { actSettingsExecute(); });
+  actHelp = MakeAction("Help &Contents ...", " Show help contents ", QKeySequence(Qt::Key_F1),
+                       [this] { return static_cast<bool>(OnHelp); }, [this] { OnHelp(""); });
+  actAbout = MakeAction("&About ...", nullptr, {}, [this] { return static_cast<bool>(OnAbout); }, [this] { OnAbout(); });
+  actTips = MakeAction("&Tip of the Day ...", " Show the \"Tip of the Day\" dialog", {},
+                       [this] { return static_cast<bool>(OnTips); }, [this] { OnTips(); });
+  actHowTo = MakeAction("H&owTo ...", " Open \"How to ...\" section of the help ", {},
+                        [this] { return static_cast<bool>(OnHelp); }, [this] { OnHelp("a3_00_00.htm"); });
   actBrowser = MakeAction("&Browser", " Open picture browser window ", QKeySequence(Qt::Key_F2), [] { return true; }, [] {});
-  actConsole = MakeAction("Console", " Show / Hide Console ", QKeySequence(Qt::Key_F5), [] { return true; },
-                          [this] { if (OnToggleConsole) OnToggleConsole(); });
+  actConsole = MakeAction("Console", " Show / Hide Console ", QKeySequence(Qt::Key_F5),
+                          [this] { return static_cast<bool>(OnToggleConsole); }, [this] { OnToggleConsole(); });
   actExit = new QAction(QStringLiteral("E&xit"), this);
   connect(actExit, &QAction::triggered, this, &QWidget::close);
 
@@ -511,13 +517,13 @@ void TMainForm::actOpenExecute() {
 }
 
 void TMainForm::actSettingsExecute() {
-  if (!OnSettings || !OnSettings()) return;
+  if (!OnSettings()) return;
   Engine->ApplySettings();
   ShowResults(false, false);
 }
 
 void TMainForm::actViewExecute() {
-  if (CurrentFile && OnViewPicture) OnViewPicture(CurrentFile->FileName);
+  OnViewPicture(CurrentFile->FileName);
 }
 
 void TMainForm::ShowCurrentFile() {

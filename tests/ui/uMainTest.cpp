@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QListWidget>
 #include <QProgressBar>
 #include <QTabBar>
 #include <QTest>
@@ -16,6 +17,9 @@
 #include <memory>
 
 #include "uDialogs.h"
+#include "uFolds.h"
+#include "uFrame.h"
+#include "uFrames.h"
 #include "uMain.h"
 #include "uPreview.h"
 #include "xLog.h"
@@ -334,6 +338,8 @@ private slots:
     WritePng(a, NoiseImage(40, 20, 3));
     WritePng(b, NoiseImage(40, 20, 3));
     WriteSession(Home->File("s.tsn"), {{{a, true, 40, 20}, {b, true, 40, 20}}});
+    std::vector<std::string> viewed;
+    Form->OnViewPicture = [&](const std::string& file) { viewed.push_back(file); };
     Load(Home->File("s.tsn"), answers);
     QVERIFY(!Form->actShowFile->isEnabled());
     Form->sFileList->setCurrentItem(Form->sFileList->topLevelItem(0));
@@ -347,6 +353,8 @@ private slots:
     QVERIFY(!Form->sPreview->Image().isNull());
     QCOMPARE(Form->sPreview->PictureRect(), QRect(0, 43, 172, 86));  // aspect kept, enlarged, centred
     QVERIFY(Form->actShowFile->isEnabled() && Form->actOpenFile->isEnabled() && Form->actView->isEnabled());
+    QTest::mouseClick(Form->sPreview, Qt::LeftButton);
+    QCOMPARE(viewed, std::vector<std::string>{name});
     // A picture that no longer decodes: the error box captioned with the program's name; the
     // texts stay, the preview shows nothing.
     WriteBytes(b, "broken");
@@ -453,6 +461,7 @@ private slots:
     Form->move(40, 50);
     Form->resize(900, 720);
     Form->sInfoHeader->click();
+    Form->Frames->FrameAt(1)->sHeader->click();  // "Sample" collapsed
     Close();
     Store = std::make_unique<TStorage>(Home->Path() + "/", TInfo());
     Store->OpenSection("MAINFORM", false);
@@ -464,6 +473,64 @@ private slots:
     Open();
     QCOMPARE(Form->size(), QSize(900, 720));
     QCOMPARE(Form->sInfoPanel->height(), 0);
+    QVERIFY(Form->Frames->FrameAt(0)->Expanded());
+    QVERIFY(!Form->Frames->FrameAt(1)->Expanded());
+    QVERIFY(Form->Frames->FrameAt(2)->Expanded());
+  }
+
+  void LargeGroupsAreFilledWithProgress_data() {
+    QTest::addColumn<int>("files");
+    QTest::newRow("10 files: no gauge") << 10;
+    QTest::newRow("11 files: 0 to 100") << 11;
+  }
+  void LargeGroupsAreFilledWithProgress() {
+    QFETCH(int, files);
+    TAnswers answers;
+    std::vector<TEntry> group;
+    for (int i = 0; i < files; ++i) group.push_back({Make("f" + std::to_string(i), "same")});
+    WriteSession(Home->File("s.tsn"), {group});
+    std::vector<int> values;
+    std::vector<QString> titles;
+    Form->sGauge->setValue(50);
+    connect(Form->sGauge, &QProgressBar::valueChanged, this, [&](int value) { values.push_back(value); });
+    connect(Form.get(), &QWidget::windowTitleChanged, this, [&](const QString& title) { titles.push_back(title); });
+    Load(Home->File("s.tsn"), answers);
+    const auto loaded = values.size();  // the loading's own progress comes first
+    values.clear();
+    titles.clear();
+    Form->sTabControlChange();
+    QCOMPARE(Rows().size(), static_cast<std::size_t>(files));
+    if (files <= 10) {
+      QVERIFY(values.empty());
+    } else {
+      QVERIFY(loaded > 0);
+      QCOMPARE(values.front(), 0);
+      QCOMPARE(values.back(), 100);
+      QCOMPARE(titles.size(), static_cast<std::size_t>(files + 1));  // every step, then back
+      QCOMPARE(titles[titles.size() - 2], QStringLiteral("Twinsifter - 100 %"));
+    }
+    QVERIFY(!Form->sGauge->isVisible());
+    QCOMPARE(Form->windowTitle(), QStringLiteral("Twinsifter"));
+  }
+
+  void FoldersAreAddedAndRemovedThroughTheList() {
+    TAnswers answers;
+    answers.Folder = Tree->Path();
+    Form->Trigger(Form->actAddFolder);
+    Form->Trigger(Form->actAddFolder);  // the same folder may be listed twice
+    QCOMPARE(Form->FoldsFrame->sFoldList->count(), 2);
+    QVERIFY(!Form->actDelFolder->isEnabled());  // nothing selected
+    Form->FoldsFrame->sFoldList->item(1)->setSelected(true);
+    Form->UpdateActions();
+    QVERIFY(Form->actDelFolder->isEnabled());
+    Form->Trigger(Form->actDelFolder);
+    QCOMPARE(Form->Engine->Folders.size(), std::size_t{1});
+    QCOMPARE(Form->FoldsFrame->sFoldList->count(), 1);
+    // Unchecked in the list: kept, but Start has nothing to search.
+    Form->FoldsFrame->sFoldList->item(0)->setCheckState(Qt::Unchecked);
+    Form->UpdateActions();
+    QCOMPARE(Form->Engine->Folders.size(), std::size_t{1});
+    QVERIFY(!Form->actExecute->isEnabled());
   }
 
   void ArrowKeysMoveBetweenTabs() {
