@@ -58,6 +58,9 @@ struct TSearchStats {
   double PrepareSeconds = 0;  // pictures: from the cache or analysed
   double CompareSeconds = 0;
   int PicturesPrepared = 0;
+  // Candidate loop: picture pairs looked at, and those left undecided because they could not match.
+  std::int64_t PicturePairs = 0;
+  std::int64_t PicturePairsSkipped = 0;
   TPixanStats Analyser;  // decoding and analysis within the preparation
 };
 

@@ -10,6 +10,7 @@
 
 #include "xEngine.h"
 #include "xMP3.h"
+#include "xPictureFilter.h"
 
 namespace {
 
@@ -56,6 +57,14 @@ void TEngine::CompareAllPairsCandidates(int n) {
   std::unordered_map<std::string, std::vector<int>> byTagField;
   std::vector<int> pictures, others;
   std::vector<int> candidates;
+  // Earlier pictures whose pair with this one cannot reach the threshold are left out.
+  std::unique_ptr<TPictureFilter> filter;
+  if (Options.PicsComp) {
+    std::vector<const TFileData*> records(static_cast<std::size_t>(n), nullptr);
+    for (int i = 0; i < n; ++i)
+      if (Files(i)->Kind() == TRecordKind::Picture) records[static_cast<std::size_t>(i)] = Files(i);
+    filter = std::make_unique<TPictureFilter>(records, Options.PicVariants, PictureThreshold(Options.Tolerance, false));
+  }
   auto isPicture = [&](const TFileData* record) { return Options.PicsComp && record->Kind() == TRecordKind::Picture; };
   auto isMP3 = [&](const TFileData* record) { return Options.MP3Comp && record->Kind() == TRecordKind::MP3; };
   // The earlier records at a glance, so that most pairs of one size are turned down without
@@ -69,7 +78,6 @@ void TEngine::CompareAllPairsCandidates(int n) {
     bySize[record->Size].push_back(index);
     digestKeys[static_cast<std::size_t>(index)] = DigestKey(*record);
     classes[static_cast<std::size_t>(index)] = isPicture(record) ? kPicture : isMP3(record) ? kMP3 : kContent;
-    if (isPicture(record)) pictures.push_back(index);
     if (isMP3(record))
       for (const std::string& key : TagKeys(static_cast<const TMP3Data*>(record)->Tag)) byTagField[key].push_back(index);
   };
@@ -90,7 +98,10 @@ void TEngine::CompareAllPairsCandidates(int n) {
         }
       // The pairs decided otherwise than by content, merged in index order.
       const std::vector<int>* decidedOtherwise = nullptr;
-      if (isPicture(a)) decidedOtherwise = &pictures;
+      if (isPicture(a)) {
+        filter->Candidates(r, a->Group != nullptr, pictures);
+        decidedOtherwise = &pictures;
+      }
       if (isMP3(a)) {
         others.clear();
         for (const std::string& key : TagKeys(static_cast<const TMP3Data*>(a)->Tag))
@@ -105,11 +116,18 @@ void TEngine::CompareAllPairsCandidates(int n) {
         std::inplace_merge(candidates.begin(), candidates.begin() + middle, candidates.end());
         candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
       }
-      for (const int c : candidates)
+      for (const int c : candidates) {
         if (!DecidePair(a, Files(c))) break;
+        if (filter && a->Group) filter->NoteGrouped(r);
+        if (filter && Files(c)->Group) filter->NoteGrouped(c);
+      }
       if (!FinishRow("Comparing : ", r, n)) break;
     }
     enter(r);
+  }
+  if (filter) {
+    Stats_.PicturePairs = filter->Stats().Pairs;
+    Stats_.PicturePairsSkipped = filter->Stats().Grouped + filter->Stats().Bounded;
   }
 }
 

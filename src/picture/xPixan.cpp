@@ -229,10 +229,10 @@ __attribute__((target_clones("avx2", "default"))) std::int64_t DotUnsigned(const
 
 float TPixan::CompareTraces(const TPicTrace& a, const TPicTrace& b, bool unsignedBytes) {
   TS_ASSERT(a.Length() == b.Length());
-  if (unsignedBytes) return static_cast<float>(static_cast<double>(DotUnsigned(a.Data(), b.Data(), a.Length())) / 65025.0);
+  if (unsignedBytes) return TraceSimilarity(DotUnsigned(a.Data(), b.Data(), a.Length()), true);
   const auto* x = reinterpret_cast<const std::int8_t*>(a.Data());
   const auto* y = reinterpret_cast<const std::int8_t*>(b.Data());
-  return static_cast<float>(static_cast<double>(DotSigned(x, y, a.Length())) / 16129.0);
+  return TraceSimilarity(DotSigned(x, y, a.Length()), false);
 }
 
 void TAnalysisResult::CopyTo(TPicSign& signature, TPicVariants variants) const {

@@ -72,6 +72,10 @@ public:
   static void StoreHueTrace(const TVector& histogram, TPicTrace& trace);
   // About 1 for alike traces: the dot product of the bytes over 127^2 (signed) or 255^2.
   static float CompareTraces(const TPicTrace& a, const TPicTrace& b, bool unsignedBytes);
+  // The similarity CompareTraces gives for a dot product of the bytes.
+  static float TraceSimilarity(std::int64_t dot, bool unsignedBytes) {
+    return static_cast<float>(static_cast<double>(dot) / (unsignedBytes ? 65025.0 : 16129.0));
+  }
 
   const std::string& LastError() const { return LastError_; }
   TPictureSize PictureSize() const { return PictureSize_; }
