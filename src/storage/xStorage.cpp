@@ -322,6 +322,17 @@ std::string ExeFolder() {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+std::string ShippedPath(const std::string& relative, const std::string& exeFolder) {
+  struct stat info {};
+  const std::string beside = exeFolder + relative;
+  if (::stat(beside.c_str(), &info) == 0) return beside;
+  const std::string installed = exeFolder + "../share/twinsifter/" + relative;
+  if (::stat(installed.c_str(), &info) == 0) return installed;
+  return beside;
+}
+
+std::string ShippedPath(const std::string& relative) { return ShippedPath(relative, ExeFolder()); }
+
 std::string ExeBaseName() {
   std::string name = ExePath();
   const auto slash = name.rfind('/');

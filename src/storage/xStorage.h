@@ -68,6 +68,11 @@ TStatePlaces StatePlaces();  // from the environment
 // name without folder and extension.
 std::string ExeFolder();
 std::string ExeBaseName();
+// A file or folder shipped with the program (tips, help, skins), by its name relative to the
+// data folder: beside the program (the build tree, portable use), else in the installed tree's
+// share/twinsifter/. The first that exists; the place beside the program when neither does.
+std::string ShippedPath(const std::string& relative, const std::string& exeFolder);
+std::string ShippedPath(const std::string& relative);
 
 // A text in a byte stream: 32-bit little-endian signed length, then the bytes.
 bool WriteStreamString(std::ostream& stream, const std::string& text);

@@ -370,6 +370,19 @@ TEST(ProgramFile, FolderAndBaseName) {
   EXPECT_TRUE(std::filesystem::exists(folder + "storage_test"));
 }
 
+TEST(ProgramFile, ShippedDataBesideTheProgramElseInstalled) {
+  TTempDir tree;
+  const std::string bin = tree.Path() + "/bin/";
+  std::filesystem::create_directories(bin);
+  std::filesystem::create_directories(tree.Path() + "/share/twinsifter/help");
+  WriteBytes(tree.Path() + "/share/twinsifter/Twinsifter.tip", "tip");
+  EXPECT_EQ(ShippedPath("Twinsifter.tip", bin), bin + "../share/twinsifter/Twinsifter.tip");
+  EXPECT_EQ(ShippedPath("help", bin), bin + "../share/twinsifter/help");
+  EXPECT_EQ(ShippedPath("skins", bin), bin + "skins");  // neither: where a portable copy keeps it
+  WriteBytes(bin + "Twinsifter.tip", "tip");
+  EXPECT_EQ(ShippedPath("Twinsifter.tip", bin), bin + "Twinsifter.tip");
+}
+
 TEST(StreamString, RoundTripAndLayout) {
   std::stringstream stream;
   for (const std::string& text : {std::string("ab"), std::string(), std::string("x\0y", 3), std::string(70000, 'z')})

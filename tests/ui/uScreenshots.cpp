@@ -6,11 +6,13 @@
 #include <QTreeWidget>
 #include <cstdio>
 
+#include "uAbout.h"
 #include "uConsole.h"
 #include "uDialogs.h"
 #include "uFrame.h"
 #include "uFrames.h"
 #include "uMain.h"
+#include "uTips.h"
 #include "xStorage.h"
 #include "xUiTestEnv.h"
 
@@ -54,6 +56,13 @@ int main(int argc, char** argv) {
   form.Frames->FrameAt(1)->sHeader->click();
   console.show();
   Save(console, out + "console.png");
+  TAboutForm about(Storage(), &form);
+  about.show();
+  Save(about, out + "about.png");
+  TTipsForm tips(Storage(), ShippedPath("Twinsifter.tip"), &form);
+  tips.show();
+  tips.NextTip();
+  Save(tips, out + "tips.png");
   console.Uninstall();
   return 0;
 }
