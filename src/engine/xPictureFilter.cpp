@@ -124,14 +124,17 @@ bool TPictureFilter::RowMayMatch(int slot) {
     const std::size_t at = j * v + t;
     const std::int64_t* rest = &Rest_[at * Stages];
     if (below(0, 0, rest)) continue;
+    if (!Summing_) return true;
     std::int64_t partial = SegmentDot_(RowTrace_, &Prefix_[at * PrefixBytes], PrefixOffsets, Checkpoints[1]);
     int stage = 1;
-    for (; stage < Stages; ++stage) {
+    for (; stage < BoundedStages; ++stage) {
       if (below(partial, stage, rest)) break;
       partial += SegmentDot_(RowTrace_ + Checkpoints[stage] * TraceSegment, Trace_[at], Order_ + Checkpoints[stage],
                              Checkpoints[stage + 1] - Checkpoints[stage]);
     }
-    if (stage == Stages && partial >= needed) return true;
+    // Not ruled out by the strongest segments: summing the rest here would cost what the
+    // decision costs, so the decision takes the pair.
+    if (stage == BoundedStages && !below(partial, stage, rest)) return true;
   }
   return false;
 }
@@ -153,6 +156,10 @@ void TPictureFilter::Candidates(int index, bool grouped, std::vector<int>& out) 
     else
       ++Stats_.Bounded;
   }
+  // Where the partial sums rule out too few pairs to pay for themselves (lenient tolerances,
+  // pictures much alike), only the cheap checks stay. Either way no pair that can match is lost.
+  if (Summing_ && Stats_.Pairs - Stats_.Grouped > 200000 && Stats_.Bounded * 10 < (Stats_.Pairs - Stats_.Grouped) * 7)
+    Summing_ = false;
 }
 
 void TPictureFilter::NoteGrouped(int index) {

@@ -27,6 +27,8 @@ public:
   static constexpr int Stages = 8;
   static constexpr int Checkpoints[Stages + 1] = {0, 4, 8, 12, 16, 24, 32, 48, LTraceLength / TraceSegment};
   static constexpr int Segments = LTraceLength / TraceSegment;
+  // The stages the bound goes through before it leaves a pair to the decision.
+  static constexpr int BoundedStages = 5;
 
   // records: every record of the search by index, null where the record is not a picture of
   // this comparison. Failed pictures never become candidates.
@@ -81,6 +83,7 @@ private:
   std::vector<std::int64_t> Rest_;
   std::vector<const std::int8_t*> Trace_;
   // The row: its L-trace 0 in segment order, widened; its energies; its H-trace widened.
+  bool Summing_ = true;  // partial sums of L-traces, besides the norms
   int RowSlot_ = -1;
   alignas(32) std::int16_t RowTrace_[LTraceLength] = {};
   alignas(32) std::int16_t RowHue_[HTraceLength] = {};
