@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   # build
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build g++ pkg-config dpkg-dev  # dpkg-dev: the Debian package's dependencies
   qt6-base-dev  # the windows, and desktop services: trash, file manager, default application
   qt6-svg-dev fonts-dejavu-core  # the icons are SVG; a font for every machine
   xvfb xauth  # screenshots and the end-to-end run without a display

@@ -288,7 +288,11 @@ TStatePlaces StatePlaces() {
   TStateSources sources;
   sources.TwinsifterHome = env("TWINSIFTER_HOME");
   sources.AppFolder = ExeFolder();
-  sources.AppFolderWritable = !sources.AppFolder.empty() && access(sources.AppFolder.c_str(), W_OK) == 0;
+  // An installed program (its data in ../share/twinsifter) keeps its state in the user's folders
+  // even where it could write beside itself (root and /usr/bin); a portable copy keeps it there.
+  struct stat installed {};
+  sources.AppFolderWritable = !sources.AppFolder.empty() && access(sources.AppFolder.c_str(), W_OK) == 0 &&
+                              ::stat((sources.AppFolder + "../share/twinsifter").c_str(), &installed) != 0;
   sources.XdgConfigHome = env("XDG_CONFIG_HOME");
   sources.XdgCacheHome = env("XDG_CACHE_HOME");
   sources.Home = env("HOME");

@@ -1,5 +1,8 @@
 // twinsifter: the desktop program.
 #include <QApplication>
+#include <QFile>
+#include <QStringList>
+#include <QTimer>
 
 #include "uAbout.h"
 #include "uConsole.h"
@@ -35,6 +38,12 @@ int main(int argc, char** argv) {
     if (form.OnHelp) form.OnHelp("");
   };
   form.show();
+  // A session file given to the program (opened from the file manager): its groups at once.
+  const QStringList arguments = QApplication::arguments();
+  if (arguments.size() > 1) {
+    const std::string session = QFile::encodeName(arguments.at(1)).toStdString();  // the name's own bytes
+    QTimer::singleShot(0, &form, [&form, session] { form.Guarded([&] { form.OpenSession(session); }); });
+  }
   const int result = QApplication::exec();
   console.Uninstall();
   return result;

@@ -5,6 +5,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -48,8 +50,18 @@ TMainForm::TMainForm(TStorage& storage) : Store(storage) {
   const int w = Store.ReadInteger("W", DesignedW), h = Store.ReadInteger("H", DesignedH);
   Store.CloseSection();
   setMinimumSize(MinimumW, MinimumH);
-  move(x, y);
-  resize(w, h);
+  // Stored or designed, the window must be on a screen that exists now (a smaller one, say).
+  QRect wanted(x, y, std::max(w, MinimumW), std::max(h, MinimumH));
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect room = screen->availableGeometry();
+    if (!room.contains(wanted)) {
+      wanted.setSize(wanted.size().boundedTo(room.size()).expandedTo(QSize(MinimumW, MinimumH)));
+      wanted.moveLeft(std::clamp(wanted.left(), room.left(), std::max(room.left(), room.right() - wanted.width())));
+      wanted.moveTop(std::clamp(wanted.top(), room.top(), std::max(room.top(), room.bottom() - wanted.height())));
+    }
+  }
+  move(wanted.topLeft());
+  resize(wanted.size());
 
   AppTitle = QApplication::applicationDisplayName().toStdString();
   setWindowTitle(Q(AppTitle));
@@ -248,9 +260,10 @@ void TMainForm::CreateToolBar() {
   bar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
   bar->toggleViewAction()->setVisible(false);
   const auto add = [bar](QAction* action, const QString& caption = QString()) {
+    // A tool button shows its action's icon text, which the menus never do.
+    if (!caption.isEmpty()) action->setIconText(caption);
     auto* button = new QToolButton(bar);
     button->setDefaultAction(action);
-    if (!caption.isEmpty()) button->setText(caption);
     button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     button->setFixedSize(76, 44);
     button->setAutoRaise(true);
@@ -504,12 +517,16 @@ void TMainForm::actOpenExecute() {
   request.Filter = SessionFilter;
   request.Folder = DialogFolder("");
   const std::optional<std::string> chosen = ChooseFile(this, request);
-  if (!chosen) return;
+  if (chosen) OpenSession(*chosen);
+}
+
+void TMainForm::OpenSession(const std::string& fileName) {
+  if (Engine->IsRunning() || Operating) return;
   // The rows refer to records the load replaces.
   ShowFileInfo(nullptr);
   sFileList->clear();
   ShowGauge(true);
-  if (!Engine->LoadSession(*chosen)) LogError(Engine->LastError);
+  if (!Engine->LoadSession(fileName)) LogError(Engine->LastError);
   ShowGauge(false);
   ReloadFrameOptions();
   RefreshFolders();

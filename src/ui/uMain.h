@@ -59,6 +59,8 @@ public:
   void ShowAppHint(const std::string& hint);
   void ShowResults(bool hadError, bool report);
   void RefreshFolders();
+  // Loads a session file and shows its groups (Load results without the dialog).
+  void OpenSession(const std::string& fileName);
   void ShowCurrentFile();
   void OpenCurrentFile();
 
