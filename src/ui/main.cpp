@@ -1,6 +1,11 @@
 // twinsifter: the desktop program.
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QFile>
+#include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
 
@@ -9,6 +14,35 @@
 #include "uMain.h"
 #include "uTips.h"
 #include "xStorage.h"
+
+namespace {
+
+int SignalPipe[2] = {-1, -1};
+
+void OnTerminate(int) {
+  const char byte = 1;
+  [[maybe_unused]] const auto written = ::write(SignalPipe[1], &byte, 1);
+}
+
+// A logout or `kill` closes the window the way its close box does, so that the settings, the
+// folder list and the cache are saved instead of lost.
+void CloseOnTermination(QWidget& window) {
+  if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  auto* notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &window);
+  QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
+    char byte;
+    while (::read(SignalPipe[0], &byte, 1) > 0) {
+    }
+    window.close();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnTerminate;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (const int signal : {SIGTERM, SIGHUP, SIGINT}) ::sigaction(signal, &action, nullptr);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
@@ -37,6 +71,7 @@ int main(int argc, char** argv) {
   about.OnInformation = [&form] {
     if (form.OnHelp) form.OnHelp("");
   };
+  CloseOnTermination(form);
   form.show();
   // A session file given to the program (opened from the file manager): its groups at once.
   const QStringList arguments = QApplication::arguments();
