@@ -223,6 +223,12 @@ private slots:
       QVERIFY2(skins.Apply(name), name.c_str());
       const QString sheet = qApp->styleSheet();
       QVERIFY(!sheet.isEmpty());
+      // Every image a skin names is found beside it.
+      static const QRegularExpression url(QStringLiteral("url\\(\"([^\"]*)\"\\)"));
+      for (auto match = url.globalMatch(sheet); match.hasNext();) {
+        const QString image = match.next().captured(1);
+        QVERIFY2(std::filesystem::is_regular_file(image.toStdString()), qPrintable(image));
+      }
       // Each brings its palette, and a hue offset reaches both.
       const QColor highlight = QApplication::palette().color(QPalette::Highlight);
       skins.SetHue(90);
