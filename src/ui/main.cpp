@@ -12,6 +12,8 @@
 #include "uAbout.h"
 #include "uConsole.h"
 #include "uMain.h"
+#include "uSettings.h"
+#include "uSkins.h"
 #include "uTips.h"
 #include "xStorage.h"
 
@@ -58,12 +60,17 @@ int main(int argc, char** argv) {
 
   // The windows in their order; only the main window is shown, and closing it ends the program.
   TMainForm form(storage);
+  TSettingsForm settings(Skins(), storage.AppFolder(), &form);
   TAboutForm about(storage, &form);
   TTipsForm tips(storage, ShippedPath("Twinsifter.tip"), &form);
 
   form.OnToggleConsole = [&console] {
     console.setVisible(!console.isVisible());
     if (console.isVisible()) console.raise();
+  };
+  form.OnSettings = [&form, &settings] { return settings.Execute(*form.Engine); };
+  settings.OnHelp = [&form](const std::string& topic) {
+    if (form.OnHelp) form.OnHelp(topic);
   };
   form.OnAbout = [&about] { about.exec(); };
   form.OnTips = [&tips] { tips.exec(); };

@@ -30,6 +30,7 @@
 #include "uOpts.h"
 #include "uPreview.h"
 #include "uSample.h"
+#include "uSkins.h"
 #include "xLog.h"
 #include "xStorage.h"
 
@@ -391,7 +392,8 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
 
 void TMainForm::ReadLayout() {
   Store.OpenSection("MAINFORM", false);
-  // Appearance (skin, hue, saturation) belongs to the skin manager; read here once it exists.
+  // Skin, hue and saturation, except on the first run of a new build.
+  ReadSkinSettings(Store, Store.NewBuild());
   for (int i = 0; i < Frames->FrameCount(); ++i) {
     TXFrame* frame = Frames->FrameAt(i);
     frame->SetExpanded(Store.ReadBool("F" + std::to_string(i), frame->Expanded()));
@@ -407,6 +409,7 @@ void TMainForm::WriteLayout() {
   Store.WriteInteger("Y", y());
   Store.WriteInteger("W", width());
   Store.WriteInteger("H", height());
+  WriteSkinSettings(Store);
   for (int i = 0; i < Frames->FrameCount(); ++i) Store.WriteBool("F" + std::to_string(i), Frames->FrameAt(i)->Expanded());
   Store.WriteBool("FInf", InfoExpanded);
   Store.CloseSection();

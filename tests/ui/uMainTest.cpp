@@ -199,8 +199,8 @@ private slots:
     TAnswers answers;
     TLogCapture log;
     for (int g = 0; g < groups; ++g) {
-      Make("a/" + std::to_string(g), "content " + std::to_string(g), 2);
-      Make("b/" + std::to_string(g), "content " + std::to_string(g), 1);
+      Make(std::string("a/").append(std::to_string(g)), std::string("content ").append(std::to_string(g)), 2);
+      Make(std::string("b/").append(std::to_string(g)), std::string("content ").append(std::to_string(g)), 1);
     }
     Make("single", "unique");
     Make("other", "different");
@@ -246,7 +246,7 @@ private slots:
   void StopEndsTheSearchWithoutABox() {
     TAnswers answers;
     TLogCapture log;
-    for (int i = 0; i < 40; ++i) Make("f" + std::to_string(i), std::string(100, 'x') + std::to_string(i % 20));
+    for (int i = 0; i < 40; ++i) Make(std::string("f").append(std::to_string(i)), std::string(100, 'x') + std::to_string(i % 20));
     Form->Engine->AddFolder(Tree->Path());
     Form->UpdateActions();
     const auto status = Form->Engine->OnStatus;
@@ -492,7 +492,7 @@ private slots:
     QFETCH(int, files);
     TAnswers answers;
     std::vector<TEntry> group;
-    for (int i = 0; i < files; ++i) group.push_back({Make("f" + std::to_string(i), "same")});
+    for (int i = 0; i < files; ++i) group.push_back({Make(std::string("f").append(std::to_string(i)), "same")});
     WriteSession(Home->File("s.tsn"), {group});
     std::vector<int> values;
     std::vector<QString> titles;
@@ -536,6 +536,32 @@ private slots:
     Form->UpdateActions();
     QCOMPARE(Form->Engine->Folders.size(), std::size_t{1});
     QVERIFY(!Form->actExecute->isEnabled());
+  }
+
+  void ConfirmedSettingsRebuildTheViewSilently() {
+    TAnswers answers;
+    const std::string a = Make("a.txt", "same", 3), b = Make("b.txt", "same", 1);
+    WriteSession(Home->File("s.tsn"), {{{a}, {b}}});
+    Load(Home->File("s.tsn"), answers);
+    QVERIFY(!Form->actSettings->isEnabled());  // no dialog behind it
+    bool confirm = false;
+    int shown = 0;
+    Form->OnSettings = [&] {
+      ++shown;
+      Form->Engine->Options.Thumbs = 1;
+      return confirm;
+    };
+    QCOMPARE(Checks(), (std::vector<bool>{true, false}));
+    Form->sFileList->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    Form->Trigger(Form->actSettings);  // cancelled: the view stays as the user left it
+    QCOMPARE(shown, 1);
+    QCOMPARE(Checks(), (std::vector<bool>{false, false}));
+    confirm = true;
+    Form->Trigger(Form->actSettings);  // confirmed: rebuilt (marks again), new cell size, no report
+    QCOMPARE(Checks(), (std::vector<bool>{true, false}));
+    QCOMPARE(Form->sFileList->iconSize(), QSize(40, 40));
+    QCOMPARE(Rows().size(), std::size_t{2});
+    QVERIFY(answers.Boxes.empty());
   }
 
   void ArrowKeysMoveBetweenTabs() {
