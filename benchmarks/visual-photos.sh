@@ -25,7 +25,10 @@ install_packages() {
   echo "Installing: ${missing[*]}" >&2
   local sudo=()
   [[ $(id -u) -eq 0 ]] || sudo=(sudo)
-  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null
+  # A fresh machine has no package lists yet.
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null ||
+    { "${sudo[@]}" apt-get update >/dev/null &&
+      DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}" >/dev/null; }
 }
 
 # copy_photos FOLDER: copies the photographs there under names that tell them apart; fails when
