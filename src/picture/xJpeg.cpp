@@ -1,5 +1,6 @@
-// JPEG through libjpeg (the version-62 interface), decoded at full resolution row by row:
-// only one scanline is held, so the size of the picture does not bound memory.
+// JPEG through libjpeg (the version-62 interface), decoded row by row: only one scanline is
+// held, so the size of the picture does not bound memory. Analysis always decodes at full
+// resolution; thumbnails may ask libjpeg to scale while decoding (xJpeg.h).
 
 #include <csetjmp>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <jpeglib.h>
 #include <jerror.h>
 
+#include "xJpeg.h"
 #include "xPicDecode.h"
 
 namespace {
@@ -42,8 +44,20 @@ void CmykToRgb(JSAMPROW row, int width) {
   }
 }
 
+// The smallest of libjpeg's fast scales (1/8, 1/4, 1/2, 1) whose output still covers the wanted
+// size; 1 when nothing is wanted.
+unsigned ScaleDenominator(JDIMENSION width, JDIMENSION height, int minWidth, int minHeight) {
+  if (minWidth <= 0 || minHeight <= 0) return 1;
+  for (unsigned denom = 8; denom > 1; denom /= 2) {
+    const JDIMENSION scaledWidth = (width + denom - 1) / denom, scaledHeight = (height + denom - 1) / denom;
+    if (scaledWidth >= static_cast<JDIMENSION>(minWidth) && scaledHeight >= static_cast<JDIMENSION>(minHeight))
+      return denom;
+  }
+  return 1;
+}
+
 // Kept free of C++ objects with destructors: libjpeg leaves by longjmp.
-TDecodeResult DecodeOpenFile(std::FILE* file, TPictureSink& sink) {
+TDecodeResult DecodeOpenFile(std::FILE* file, TPictureSink& sink, int minWidth, int minHeight) {
   jpeg_decompress_struct info;
   std::memset(&info, 0, sizeof info);
   TJpegErrors errors;
@@ -60,6 +74,15 @@ TDecodeResult DecodeOpenFile(std::FILE* file, TPictureSink& sink) {
   jpeg_read_header(&info, TRUE);
   const bool cmyk = info.jpeg_color_space == JCS_CMYK || info.jpeg_color_space == JCS_YCCK;
   info.out_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+  const unsigned denom = ScaleDenominator(info.image_width, info.image_height, minWidth, minHeight);
+  if (denom > 1) {
+    // Scaled: the IDCT yields the smaller picture directly; the fast integer IDCT and plain
+    // upsampling cost nothing visible once the result is reduced further.
+    info.scale_num = 1;
+    info.scale_denom = denom;
+    info.dct_method = JDCT_IFAST;
+    info.do_fancy_upsampling = FALSE;
+  }
   jpeg_start_decompress(&info);
   const int width = static_cast<int>(info.output_width);
   const int height = static_cast<int>(info.output_height);
@@ -92,7 +115,15 @@ TDecodeResult DecodeOpenFile(std::FILE* file, TPictureSink& sink) {
 TDecodeResult DecodeJpeg(const std::string& path, TPictureSink& sink) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (!file) return TDecodeResult::Failed;
-  const TDecodeResult result = DecodeOpenFile(file, sink);
+  const TDecodeResult result = DecodeOpenFile(file, sink, 0, 0);
+  std::fclose(file);
+  return result;
+}
+
+TDecodeResult DecodeJpegReduced(const std::string& path, TPictureSink& sink, int minWidth, int minHeight) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return TDecodeResult::Failed;
+  const TDecodeResult result = DecodeOpenFile(file, sink, minWidth, minHeight);
   std::fclose(file);
   return result;
 }

@@ -1,0 +1,252 @@
+#include "xShellObjHelper.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include <QCryptographicHash>
+#include <QDebug>
+#include <QFont>
+#include <QIcon>
+#include <QImageReader>
+#include <QMimeDatabase>
+#include <QPainter>
+#include <QPainterPath>
+
+#include "uPicture.h"
+#include "xJpeg.h"
+#include "xPicDecode.h"
+
+namespace {
+
+// The size folders of the cache, smallest first: the first current entry is the cheapest to read.
+const char* const SizeFolders[] = {"normal", "large", "x-large", "xx-large"};
+
+// Cache entries are at most 1024 pixels a side; anything much larger is not one.
+constexpr int MaxCachedSide = 2048;
+
+bool IsJpegExtension(const std::string& extension) {
+  return extension == ".jpg" || extension == ".jpeg" || extension == ".jpe" || extension == ".jfif";
+}
+
+// Reduces a decoder's RGB rows to the picture fitted into a bound, every target pixel the
+// average of the source pixels that fall on it.
+class TReducingSink : public TPictureSink {
+public:
+  explicit TReducingSink(QSize bound) : Bound(bound) {}
+
+  bool Begin(int width, int height) override {
+    Source = QSize(width, height);
+    Target = FittedSize(Source, Bound);
+    Image = QImage(Target, QImage::Format_RGB32);
+    if (Image.isNull()) return false;
+    Image.fill(Qt::white);
+    Sums.assign(static_cast<std::size_t>(Target.width()) * 3, 0);
+    Counts.assign(static_cast<std::size_t>(Target.width()), 0);
+    Column.resize(static_cast<std::size_t>(width));
+    for (int x = 0; x < width; ++x)
+      Column[static_cast<std::size_t>(x)] =
+          static_cast<int>(static_cast<std::int64_t>(x) * Target.width() / width);
+    return true;
+  }
+  bool WantsRow(int) const override { return true; }
+  int LastWantedRow() const override { return Source.height() - 1; }
+
+  void PutRow(int y, const std::uint8_t* pixels, TPixelFormat format) override {
+    const int row = static_cast<int>(static_cast<std::int64_t>(y) * Target.height() / Source.height());
+    if (row != PendingRow) Flush();
+    PendingRow = row;
+    const int step = format == TPixelFormat::RGBA8 ? 4 : 3;
+    for (int x = 0; x < Source.width(); ++x, pixels += step) {
+      const std::size_t tx = static_cast<std::size_t>(Column[static_cast<std::size_t>(x)]);
+      Sums[tx * 3] += pixels[0];
+      Sums[tx * 3 + 1] += pixels[1];
+      Sums[tx * 3 + 2] += pixels[2];
+      ++Counts[tx];
+    }
+  }
+
+  QImage Finish() {
+    Flush();
+    return std::move(Image);
+  }
+
+private:
+  void Flush() {
+    if (PendingRow < 0) return;
+    auto* line = reinterpret_cast<QRgb*>(Image.scanLine(PendingRow));
+    for (int x = 0; x < Target.width(); ++x) {
+      const std::size_t i = static_cast<std::size_t>(x);
+      const std::uint32_t count = Counts[i];
+      if (count == 0) continue;
+      const auto channel = [&](int c) { return static_cast<int>((Sums[i * 3 + c] + count / 2) / count); };
+      line[x] = qRgb(channel(0), channel(1), channel(2));
+    }
+    std::fill(Sums.begin(), Sums.end(), 0);
+    std::fill(Counts.begin(), Counts.end(), 0);
+    PendingRow = -1;
+  }
+
+  QSize Bound, Source, Target;
+  QImage Image;
+  std::vector<std::uint64_t> Sums;
+  std::vector<std::uint32_t> Counts;
+  std::vector<int> Column;
+  int PendingRow = -1;
+};
+
+// The cache entry, when it describes the file as it is now.
+std::optional<QImage> CurrentEntry(const std::string& entryFile, const std::string& uri, const struct stat& info) {
+  QImageReader reader(QString::fromStdString(entryFile), "png");
+  const QSize size = reader.size();
+  if (!size.isValid() || size.width() > MaxCachedSide || size.height() > MaxCachedSide) return std::nullopt;
+  QImage image = reader.read();
+  if (image.isNull()) return std::nullopt;
+  if (image.text(QStringLiteral("Thumb::URI")).toStdString() != uri) return std::nullopt;
+  // Integer seconds; a writer that adds a fraction still names the same second.
+  bool ok = false;
+  const QString mtime = image.text(QStringLiteral("Thumb::MTime"));
+  const qlonglong seconds = mtime.section(QLatin1Char('.'), 0, 0).toLongLong(&ok);
+  if (!ok || seconds != static_cast<qlonglong>(info.st_mtime)) return std::nullopt;
+  const QString size_ = image.text(QStringLiteral("Thumb::Size"));
+  if (!size_.isEmpty() && size_.toLongLong() != static_cast<qlonglong>(info.st_size)) return std::nullopt;
+  return image;
+}
+
+QImage Fitted(const QImage& image, QSize bound) {
+  const QSize target = FittedSize(image.size(), bound);
+  QImage result = target == image.size() ? image : image.scaled(target, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  return result.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+// A page with a folded corner and the extension on a band: the icon of a type the theme has none for.
+QImage OwnTypeIcon(const std::string& fileName, int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  const qreal left = size * 0.17, right = size * 0.83, top = size * 0.5 / 16, bottom = size - size * 0.5 / 16;
+  const qreal fold = size * 0.25;
+  QPainterPath page;
+  page.moveTo(left, top);
+  page.lineTo(right - fold, top);
+  page.lineTo(right, top + fold);
+  page.lineTo(right, bottom);
+  page.lineTo(left, bottom);
+  page.closeSubpath();
+  painter.setPen(QPen(QColor(118, 124, 132), std::max(1.0, size / 32.0)));
+  painter.setBrush(QColor(250, 250, 250));
+  painter.drawPath(page);
+  QPainterPath corner;
+  corner.moveTo(right - fold, top);
+  corner.lineTo(right - fold, top + fold);
+  corner.lineTo(right, top + fold);
+  painter.setBrush(QColor(214, 218, 224));
+  painter.drawPath(corner);
+  // Text lines on the page.
+  painter.setPen(QPen(QColor(190, 195, 202), std::max(1.0, size / 32.0)));
+  for (qreal y = top + fold + size * 0.08; y < size * 0.58; y += size * 0.09)
+    painter.drawLine(QPointF(left + size * 0.1, y), QPointF(right - size * 0.1, y));
+  std::string extension = LowerExtension(fileName);
+  if (extension.size() > 1) {
+    QString label = QString::fromStdString(extension.substr(1)).toUpper().left(4);
+    const QRectF band(left - size * 0.06, size * 0.62, right - left + size * 0.12, size * 0.24);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(52, 101, 164));
+    painter.drawRoundedRect(band, size * 0.03, size * 0.03);
+    QFont font;
+    font.setBold(true);
+    font.setPixelSize(std::max(6, static_cast<int>(size * 0.19)));
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(band, Qt::AlignCenter, label);
+  }
+  return image;
+}
+
+}  // namespace
+
+std::string ThumbnailUri(const std::string& path) {
+  static const char Hex[] = "0123456789ABCDEF";
+  std::string uri = "file://";
+  for (const unsigned char c : path) {
+    const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      std::string_view("!$&'()*+,-./:=@_~").find(static_cast<char>(c)) != std::string_view::npos;
+    if (kept) {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += Hex[c >> 4];
+      uri += Hex[c & 15];
+    }
+  }
+  return uri;
+}
+
+std::string ThumbnailCacheFolder() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  if (cache && cache[0] == '/') return std::string(cache) + "/thumbnails";
+  const char* home = std::getenv("HOME");
+  return std::string(home ? home : "") + "/.cache/thumbnails";
+}
+
+std::string CachedThumbnailFile(const std::string& uri, const std::string& sizeFolder) {
+  const QByteArray digest =
+      QCryptographicHash::hash(QByteArray::fromStdString(uri), QCryptographicHash::Md5).toHex();
+  return ThumbnailCacheFolder() + "/" + sizeFolder + "/" + digest.toStdString() + ".png";
+}
+
+std::optional<TExtractImage> GetExtractImage(const std::string& fileName) {
+  struct stat info {};
+  if (::stat(fileName.c_str(), &info) != 0) throw EShellFailure("Cannot reach \"" + fileName + "\"");
+  if (!S_ISREG(info.st_mode)) return std::nullopt;
+  const std::string uri = ThumbnailUri(fileName);
+  for (const char* folder : SizeFolders) {
+    const std::string entry = CachedThumbnailFile(uri, folder);
+    struct stat entryInfo {};
+    if (::stat(entry.c_str(), &entryInfo) != 0 || !S_ISREG(entryInfo.st_mode)) continue;
+    if (std::optional<QImage> image = CurrentEntry(entry, uri, info)) return TExtractImage{fileName, std::move(*image)};
+  }
+  if (!IsPictureExtension(LowerExtension(fileName))) return std::nullopt;
+  return TExtractImage{fileName, QImage()};
+}
+
+std::optional<QImage> ExtractThumbnail(const TExtractImage& extractor, int width, int height) {
+  const QSize bound(std::max(1, width), std::max(1, height));
+  if (!extractor.Cached.isNull()) return Fitted(extractor.Cached, bound);
+  const std::string& name = extractor.FileName;
+  try {
+    if (IsJpegExtension(LowerExtension(name))) {
+      // A pipe put in the file's place must not be opened.
+      struct stat info {};
+      if (::stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) throw EPictureLoad("Failed to load \"" + name + "\"");
+      TReducingSink sink(bound);
+      if (DecodeJpegReduced(name, sink, bound.width(), bound.height()) != TDecodeResult::Ok)
+        throw EPictureLoad("Failed to load \"" + name + "\"");
+      return sink.Finish().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    }
+    return LoadToImage(name, bound);
+  } catch (const EPictureLoad& failure) {
+    qDebug().noquote() << "EPictureLoad:" << failure.what();
+    return std::nullopt;
+  }
+}
+
+QImage GetShellIcon(const std::string& fileName, int size) {
+  struct stat info {};
+  const bool regular = ::stat(fileName.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  // Only a regular file is opened to look at its content; a pipe would block.
+  const QMimeType mime = QMimeDatabase().mimeTypeForFile(
+      QString::fromStdString(fileName), regular ? QMimeDatabase::MatchDefault : QMimeDatabase::MatchExtension);
+  for (const QString& name : {mime.iconName(), mime.genericIconName()}) {
+    const QIcon icon = QIcon::fromTheme(name);
+    if (icon.isNull()) continue;
+    QImage image = icon.pixmap(QSize(size, size)).toImage();
+    if (image.isNull()) continue;
+    image.setDevicePixelRatio(1);  // a high-density screen's larger pixmap is taken at its pixels
+    return Fitted(image, QSize(size, size));
+  }
+  return OwnTypeIcon(fileName, size);
+}
