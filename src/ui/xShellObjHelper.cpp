@@ -1,6 +1,8 @@
 #include "xShellObjHelper.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -8,6 +10,7 @@
 
 #include <QCryptographicHash>
 #include <QDebug>
+#include <QFile>
 #include <QFont>
 #include <QIcon>
 #include <QImageReader>
@@ -23,6 +26,9 @@ namespace {
 
 // The size folders of the cache, smallest first: the first current entry is the cheapest to read.
 const char* const SizeFolders[] = {"normal", "large", "x-large", "xx-large"};
+
+// The side of the cache's "normal" entries.
+constexpr int NormalSide = 128;
 
 // Cache entries are at most 1024 pixels a side; anything much larger is not one.
 constexpr int MaxCachedSide = 2048;
@@ -218,20 +224,55 @@ std::optional<QImage> ExtractThumbnail(const TExtractImage& extractor, int width
   if (!extractor.Cached.isNull()) return Fitted(extractor.Cached, bound);
   const std::string& name = extractor.FileName;
   try {
+    // A pipe put in the file's place must not be opened; the time and size go into the cache.
+    struct stat info {};
+    if (::stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) throw EPictureLoad("Failed to load \"" + name + "\"");
+    // Made at the cache's normal size where that is enough, and kept there for the next time.
+    const bool cacheable = bound.width() <= NormalSide && bound.height() <= NormalSide;
+    const QSize decoded = cacheable ? QSize(NormalSide, NormalSide) : bound;
+    QImage picture;
     if (IsJpegExtension(LowerExtension(name))) {
-      // A pipe put in the file's place must not be opened.
-      struct stat info {};
-      if (::stat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) throw EPictureLoad("Failed to load \"" + name + "\"");
-      TReducingSink sink(bound);
-      if (DecodeJpegReduced(name, sink, bound.width(), bound.height()) != TDecodeResult::Ok)
+      TReducingSink sink(decoded);
+      if (DecodeJpegReduced(name, sink, decoded.width(), decoded.height()) != TDecodeResult::Ok)
         throw EPictureLoad("Failed to load \"" + name + "\"");
-      return sink.Finish().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+      picture = sink.Finish();
+    } else {
+      picture = LoadToImage(name, decoded);
     }
-    return LoadToImage(name, bound);
+    if (cacheable) StoreThumbnail(name, picture, info);
+    return Fitted(picture, bound);
   } catch (const EPictureLoad& failure) {
     qDebug().noquote() << "EPictureLoad:" << failure.what();
     return std::nullopt;
   }
+}
+
+bool StoreThumbnail(const std::string& fileName, const QImage& thumbnail, const struct stat& info) {
+  const std::string folder = ThumbnailCacheFolder();
+  // The cache's own files get no thumbnails.
+  if (fileName.compare(0, folder.size() + 1, folder + "/") == 0 || thumbnail.isNull()) return false;
+  const std::string uri = ThumbnailUri(fileName);
+  const std::string entry = CachedThumbnailFile(uri, "normal");
+  const std::string sizeFolder = folder + "/normal";
+  // The folders are private to the user, as the standard asks.
+  ::mkdir(folder.substr(0, folder.rfind('/')).c_str(), 0700);
+  ::mkdir(folder.c_str(), 0700);
+  ::mkdir(sizeFolder.c_str(), 0700);
+  QImage image = thumbnail;
+  image.setText(QStringLiteral("Thumb::URI"), QString::fromStdString(uri));
+  image.setText(QStringLiteral("Thumb::MTime"), QString::number(static_cast<qlonglong>(info.st_mtime)));
+  image.setText(QStringLiteral("Thumb::Size"), QString::number(static_cast<qlonglong>(info.st_size)));
+  image.setText(QStringLiteral("Software"), QStringLiteral("Twinsifter"));
+  // Written beside its place and renamed into it: a reader never sees half an entry.
+  const std::string temporary = entry + "." + std::to_string(::getpid()) + ".tmp";
+  const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (descriptor < 0) return false;
+  QFile file;
+  bool written = file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) && image.save(&file, "PNG");
+  file.close();
+  written = written && ::rename(temporary.c_str(), entry.c_str()) == 0;
+  if (!written) ::unlink(temporary.c_str());
+  return written;
 }
 
 QImage GetShellIcon(const std::string& fileName, int size) {

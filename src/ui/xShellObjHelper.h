@@ -10,6 +10,8 @@
 
 #include <QImage>
 
+struct stat;
+
 // Raised when the file cannot be reached at all (deleted after the search, say).
 class EShellFailure : public std::runtime_error {
 public:
@@ -40,8 +42,13 @@ struct TExtractImage {
 std::optional<TExtractImage> GetExtractImage(const std::string& fileName);
 
 // The thumbnail, reduced (never enlarged) to fit width x height with its aspect kept; none when
-// the picture does not decode (a trace goes to the debug output).
+// the picture does not decode (a trace goes to the debug output). A picture decoded here is
+// stored in the cache at its normal size (128 pixels) for the next time, as file managers do.
 std::optional<QImage> ExtractThumbnail(const TExtractImage& extractor, int width, int height);
+
+// Stores a thumbnail of the file (as it was when `info` was taken) in the cache's "normal"
+// folder, atomically and readable by the user only. False when it cannot be written.
+bool StoreThumbnail(const std::string& fileName, const QImage& thumbnail, const struct stat& info);
 
 // The icon of the file's type from the desktop's icon theme, at most size x size; where the
 // theme has none, a page of our own with the extension written on it. Never empty.

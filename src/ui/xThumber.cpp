@@ -33,8 +33,8 @@ int Scaled(int a, int b, double by) { return static_cast<int>(std::lround(a * b 
 // The type icon's size on a card of width x height: the shell's large icon, bigger on the
 // larger cards so that it does not look lost on them.
 int IconSide(int width, int height) {
-  const int side = std::min(width, height);
-  return side <= 64 ? 32 : side <= 80 ? 48 : 64;
+  const int side = std::min(width, height) * 3 / 4;
+  return std::max(32, side / 16 * 16);
 }
 
 }  // namespace
@@ -113,8 +113,9 @@ int TThumber::AddThumbnail(const std::string& fileName, TImageList& list) {
       if (const std::optional<QImage> thumbnail = ExtractThumbnail(*extractor, width, height)) {
         QPainter painter(&Cell_);
         // The cell is reused: a smaller thumbnail must not show the previous one around it.
+        // Centred, so that wide and tall pictures sit in the frame the same way.
         painter.fillRect(0, 0, width, height, BackColor_);
-        painter.drawImage(0, 0, *thumbnail);
+        painter.drawImage((width - thumbnail->width()) / 2, (height - thumbnail->height()) / 2, *thumbnail);
         painter.end();
         DrawFrame(width, height);
         return list.Add(Cell_);
