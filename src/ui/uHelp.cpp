@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QPointer>
@@ -80,8 +81,9 @@ bool THelpWindow::ShowTopic(const std::string& topic) {
   LastError.clear();
   QUrl url = QUrl::fromLocalFile(QString::fromStdString(path));
   if (!anchor.empty()) url.setFragment(QString::fromStdString(anchor));
-  // The same page again only scrolls; reloading it would add it to the history once more.
+  // The same place again only scrolls back to it; loading it would add it to the history once more.
   if (sBrowser->source() != url) sBrowser->setSource(url, QTextDocument::HtmlResource);
+  else if (!anchor.empty()) sBrowser->scrollToAnchor(url.fragment());
   UpdateCaption();
   if (!Placed) {
     Placed = true;
@@ -99,13 +101,20 @@ void THelpWindow::LinkClicked(const QUrl& link) {
   const QUrl target = sBrowser->source().resolved(link);
   if (!target.isLocalFile()) return;  // the topics link only to each other
   const QFileInfo file(target.toLocalFile());
+  // A link out of the help folder leads to no topic, even where a file of that name is there.
+  const QString folder = QDir::cleanPath(QString::fromStdString(Help.Folder()));
+  if (Help.Folder().empty() || QDir::cleanPath(file.absolutePath()) != folder) {
+    LastError = "Help file \"" + file.absoluteFilePath().toStdString() + "\" is not found!";
+    MessageBox(this, LastError, TBoxKind::Warning);
+    return;
+  }
   std::string topic = file.fileName().toStdString();
   if (target.hasFragment()) topic.append(1, '#').append(target.fragment().toStdString());
-  // A link out of the help folder is no topic: it is reported as missing from the folder.
   if (!ShowTopic(topic)) MessageBox(this, LastError, TBoxKind::Warning);
 }
 
 void THelpWindow::UpdateCaption() {
+  sBrowser->document()->setDocumentMargin(12);  // the text keeps off the frame
   const QString title = sBrowser->documentTitle().trimmed();
   setWindowTitle(title.isEmpty() ? QStringLiteral("Help") : title);
 }

@@ -124,6 +124,9 @@ private slots:
     QDir().mkpath(QString::fromStdString(root.File("help")));
     WriteBytes(root.File("help/index.htm"),
                "<html><head><title>Start</title></head><body><a href=\"gone.htm\">gone</a></body></html>");
+    // A page of the same name outside the help is not a topic of it.
+    QDir().mkpath(QString::fromStdString(root.File("other")));
+    WriteBytes(root.File("other/index.htm"), "<html><head><title>Other</title></head></html>");
     THelpWindow window;
     window.SetHelp(THelp(root.Path()));
     QVERIFY(window.ShowTopic(""));
@@ -134,7 +137,10 @@ private slots:
     QCOMPARE(window.LastError, message);
     TBoxes boxes;
     emit window.sBrowser->anchorClicked(QUrl(QStringLiteral("gone.htm")));
-    QCOMPARE(boxes.Shown, std::vector<std::string>{"Warning: " + message});
+    emit window.sBrowser->anchorClicked(QUrl(QStringLiteral("../other/index.htm")));
+    const std::vector<std::string> expected = {"Warning: " + message,
+                                               "Warning: Help file \"" + root.File("other/index.htm") + "\" is not found!"};
+    QCOMPARE(boxes.Shown, expected);
     QCOMPARE(window.sBrowser->source(), shown);
     QCOMPARE(window.windowTitle(), QStringLiteral("Start"));
     QVERIFY(!window.actBack->isEnabled());
