@@ -11,6 +11,7 @@
 
 #include "uAbout.h"
 #include "uConsole.h"
+#include "uHelp.h"
 #include "uMain.h"
 #include "uSettings.h"
 #include "uSkins.h"
@@ -68,6 +69,7 @@ int main(int argc, char** argv) {
     console.setVisible(!console.isVisible());
     if (console.isVisible()) console.raise();
   };
+  form.OnHelp = [&form](const std::string& topic) { OpenHelp(&form, topic); };
   form.OnSettings = [&form, &settings] { return settings.Execute(*form.Engine); };
   settings.OnHelp = [&form](const std::string& topic) {
     if (form.OnHelp) form.OnHelp(topic);
