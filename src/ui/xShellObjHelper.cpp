@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <vector>
 
@@ -264,15 +265,21 @@ bool StoreThumbnail(const std::string& fileName, const QImage& thumbnail, const 
   image.setText(QStringLiteral("Thumb::Size"), QString::number(static_cast<qlonglong>(info.st_size)));
   image.setText(QStringLiteral("Software"), QStringLiteral("Twinsifter"));
   // Written beside its place and renamed into it: a reader never sees half an entry.
-  const std::string temporary = entry + "." + std::to_string(::getpid()) + ".tmp";
+  static std::atomic<unsigned> written{0};
+  const std::string temporary = entry + "." + std::to_string(::getpid()) + "-" + std::to_string(++written) + ".tmp";
   const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (descriptor < 0) return false;
   QFile file;
-  bool written = file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle) && image.save(&file, "PNG");
+  if (!file.open(descriptor, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(descriptor);
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  bool done = image.save(&file, "PNG");
   file.close();
-  written = written && ::rename(temporary.c_str(), entry.c_str()) == 0;
-  if (!written) ::unlink(temporary.c_str());
-  return written;
+  done = done && ::rename(temporary.c_str(), entry.c_str()) == 0;
+  if (!done) ::unlink(temporary.c_str());
+  return done;
 }
 
 QImage GetShellIcon(const std::string& fileName, int size) {

@@ -1,7 +1,14 @@
 #include "xThumber.h"
 
 #include <array>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
 
 #include <QPainter>
 #include <QPixmap>
@@ -39,6 +46,80 @@ int IconSide(int width, int height) {
 
 }  // namespace
 
+// What AddThumbnail finds out before it draws: the thumbnail, or that there is none (the icon
+// is drawn on the interface's thread), or that the file could not be reached.
+struct TThumbResult {
+  bool Failed = false;
+  std::optional<QImage> Thumbnail;
+};
+
+static TThumbResult MakeThumbnail(const std::string& fileName, int width, int height) {
+  TThumbResult result;
+  try {
+    if (const std::optional<TExtractImage> extractor = GetExtractImage(fileName))
+      result.Thumbnail = ExtractThumbnail(*extractor, width, height);
+  } catch (...) {
+    result.Failed = true;
+    result.Thumbnail.reset();
+  }
+  return result;
+}
+
+// Worker threads making a list of thumbnails in order; results wait until they are taken.
+class TThumbPrefetch {
+public:
+  TThumbPrefetch(const std::vector<std::string>& fileNames, int width, int height)
+      : Files(fileNames), Width(width), Height(height), Results(fileNames.size()), Ready(fileNames.size(), false) {
+    for (std::size_t i = 0; i < Files.size(); ++i) Index.emplace(Files[i], i);
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t count = std::min<std::size_t>(cores, Files.size());
+    try {
+      for (std::size_t i = 0; i < count; ++i) Workers.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      // Fewer threads than cores, or none: AddThumbnail then makes its thumbnails itself.
+    }
+  }
+  ~TThumbPrefetch() {
+    Stop = true;
+    for (std::thread& worker : Workers) worker.join();
+  }
+
+  bool Fits(int width, int height) const { return width == Width && height == Height; }
+
+  // The file's result once it is made; none when the file is not in the list or was taken.
+  std::optional<TThumbResult> Take(const std::string& fileName) {
+    const auto found = Index.find(fileName);
+    if (Workers.empty() || found == Index.end()) return std::nullopt;
+    const std::size_t i = found->second;
+    Index.erase(found);
+    std::unique_lock<std::mutex> lock(Lock);
+    Done.wait(lock, [&] { return Ready[i]; });
+    return std::move(Results[i]);
+  }
+
+private:
+  void Work() {
+    for (std::size_t i = Next++; i < Files.size() && !Stop; i = Next++) {
+      TThumbResult result = MakeThumbnail(Files[i], Width, Height);
+      std::lock_guard<std::mutex> lock(Lock);
+      Results[i] = std::move(result);
+      Ready[i] = true;
+      Done.notify_all();
+    }
+  }
+
+  const std::vector<std::string> Files;
+  const int Width, Height;
+  std::unordered_map<std::string, std::size_t> Index;  // the interface thread's alone
+  std::mutex Lock;
+  std::condition_variable Done;
+  std::vector<TThumbResult> Results;
+  std::vector<bool> Ready;
+  std::atomic<std::size_t> Next{0};
+  std::atomic<bool> Stop{false};
+  std::vector<std::thread> Workers;
+};
+
 void TImageList::SetSize(int width, int height) {
   Width_ = width;
   Height_ = height;
@@ -69,9 +150,20 @@ TThumber::TThumber() : Cell_(16, 16, QImage::Format_ARGB32_Premultiplied), BackC
   Cell_.fill(BackColor_);
 }
 
+TThumber::~TThumber() = default;
+
+void TThumber::Prefetch(const std::vector<std::string>& fileNames, const TImageList& list) {
+  Ahead.reset();
+  const int s = ShadowWidth();
+  const int width = list.Width() - s, height = list.Height() - s;
+  if (width < 1 || height < 1 || fileNames.empty()) return;
+  Ahead = std::make_unique<TThumbPrefetch>(fileNames, width, height);
+}
+
 void TThumber::SetBackColor(const QColor& color) { BackColor_ = color; }
 
 void TThumber::PrepareBackground(const TImageList& list) {
+  if (Ahead && !Ahead->Fits(list.Width() - ShadowWidth(), list.Height() - ShadowWidth())) Ahead.reset();
   if (Cell_.width() != list.Width() || Cell_.height() != list.Height())
     Cell_ = QImage(std::max(1, list.Width()), std::max(1, list.Height()), QImage::Format_ARGB32_Premultiplied);
   Cell_.fill(BackColor_);
@@ -108,18 +200,20 @@ int TThumber::AddThumbnail(const std::string& fileName, TImageList& list) {
   const int s = ShadowWidth();
   const int width = list.Width() - s, height = list.Height() - s;
   if (width < 1 || height < 1) return -1;
+  std::optional<TThumbResult> made;
+  if (Ahead && Ahead->Fits(width, height)) made = Ahead->Take(fileName);
+  if (!made) made = MakeThumbnail(fileName, width, height);
   try {
-    if (const std::optional<TExtractImage> extractor = GetExtractImage(fileName)) {
-      if (const std::optional<QImage> thumbnail = ExtractThumbnail(*extractor, width, height)) {
-        QPainter painter(&Cell_);
-        // The cell is reused: a smaller thumbnail must not show the previous one around it.
-        // Centred, so that wide and tall pictures sit in the frame the same way.
-        painter.fillRect(0, 0, width, height, BackColor_);
-        painter.drawImage((width - thumbnail->width()) / 2, (height - thumbnail->height()) / 2, *thumbnail);
-        painter.end();
-        DrawFrame(width, height);
-        return list.Add(Cell_);
-      }
+    if (made->Failed) throw EShellFailure(fileName);
+    if (const std::optional<QImage>& thumbnail = made->Thumbnail) {
+      QPainter painter(&Cell_);
+      // The cell is reused: a smaller thumbnail must not show the previous one around it.
+      // Centred, so that wide and tall pictures sit in the frame the same way.
+      painter.fillRect(0, 0, width, height, BackColor_);
+      painter.drawImage((width - thumbnail->width()) / 2, (height - thumbnail->height()) / 2, *thumbnail);
+      painter.end();
+      DrawFrame(width, height);
+      return list.Add(Cell_);
     }
     const QImage icon = GetShellIcon(fileName, IconSide(width, height));
     DrawCard(width, height);

@@ -2,6 +2,7 @@
 // Thumbnails for the file list: square cells holding the file's thumbnail (or its type's icon on
 // a white card) with a 1-pixel frame and a soft drop shadow on the right and at the bottom.
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,9 +36,14 @@ private:
 // 2 bottom-right corner, 3 right band, 4 top end of the right band.
 const TImageList& ShadowList();
 
+class TThumbPrefetch;
+
 class TThumber {
 public:
   TThumber();
+  ~TThumber();
+  TThumber(const TThumber&) = delete;
+  TThumber& operator=(const TThumber&) = delete;
 
   // The cell's fill colour: the file list's background.
   void SetBackColor(const QColor& color);
@@ -47,6 +53,11 @@ public:
   // Draws the file's thumbnail into the cell, appends a copy to the list and returns its index
   // (-1 when nothing was added).
   int AddThumbnail(const std::string& fileName, TImageList& list);
+  // Starts making the thumbnails of these files for cells of the list's size on every core, in
+  // this order; AddThumbnail then takes each one made (or waits for it) instead of making it.
+  // The cells and the log lines are the ones AddThumbnail alone gives. A new call, or a
+  // PrepareBackground for another size, drops what is left of the last one.
+  void Prefetch(const std::vector<std::string>& fileNames, const TImageList& list);
 
   const QImage& Cell() const { return Cell_; }
 
@@ -60,4 +71,5 @@ private:
 
   QImage Cell_;
   QColor BackColor_;
+  std::unique_ptr<TThumbPrefetch> Ahead;
 };

@@ -357,6 +357,57 @@ private slots:
     QCOMPARE(cells.List.Image(1).pixel(t / 2, t / 2), qRgb(255, 0, 0));
   }
 
+  void PrefetchedCellsAndLinesAreThoseOfOneAtATime() {
+    TTempDir dir;
+    std::vector<std::string> files;
+    for (int i = 0; i < 12; ++i) {
+      const std::string name = dir.File("p" + std::to_string(i) + (i % 2 ? ".jpg" : ".png"));
+      const TTestImage image = Flat(90 + i * 7, 60 + i * 5, static_cast<std::uint8_t>(i * 20), 100, 200);
+      if (i % 2) WriteJpeg(name, image); else WritePng(name, image);
+      files.push_back(name);
+    }
+    files.insert(files.begin() + 3, dir.File("gone.png"));
+    files.insert(files.begin() + 7, dir.File("notes.txt"));
+    WriteBytes(dir.File("notes.txt"), "words\n");
+    files.insert(files.begin() + 9, dir.File("gone too.jpg"));
+    const auto run = [&](bool prefetch, std::vector<QImage>& cells, std::vector<TLogCapture::TLine>& lines) {
+      // Each run from an empty cache, so that both decode.
+      std::filesystem::remove_all(ThumbnailCacheFolder());
+      TLogCapture log;
+      TCells thumbs(3);
+      if (prefetch) thumbs.Thumber.Prefetch(files, thumbs.List);
+      for (const std::string& file : files) cells.push_back(thumbs.Add(file));
+      cells.push_back(thumbs.Add(files[0]));  // a second time: made again, not taken
+      lines = log.Lines();
+    };
+    std::vector<QImage> alone, ahead;
+    std::vector<TLogCapture::TLine> aloneLines, aheadLines;
+    run(false, alone, aloneLines);
+    run(true, ahead, aheadLines);
+    QCOMPARE(ahead.size(), alone.size());
+    for (std::size_t i = 0; i < alone.size(); ++i) QVERIFY2(ahead[i] == alone[i], qPrintable(QString::number(i)));
+    QCOMPARE(aheadLines, aloneLines);
+    QCOMPARE(aloneLines.size(), std::size_t{2});
+  }
+
+  void APrefetchLeftOrReplacedEndsCleanly() {
+    TTempDir dir;
+    std::vector<std::string> files;
+    for (int i = 0; i < 30; ++i) {
+      files.push_back(dir.File("p" + std::to_string(i) + ".jpg"));
+      WriteJpeg(files.back(), PhotoLikeImage(800, 600));
+    }
+    TCells cells(2);
+    cells.Thumber.Prefetch(files, cells.List);
+    cells.Add(files[5]);  // out of order: waits for it alone
+    cells.Thumber.Prefetch({files[29]}, cells.List);  // the rest dropped
+    QCOMPARE(cells.Add(files[29]).size(), QSize(56, 56));
+    cells.List.SetSize(40, 40);
+    cells.Thumber.PrepareBackground(cells.List);  // another size: nothing left to take
+    QCOMPARE(cells.Add(files[29]).size(), QSize(40, 40));
+    cells.Thumber.Prefetch(files, cells.List);  // still running when the thumber goes
+  }
+
   void ANewCellSizeStartsOver() {
     // The list shrinks from 104 to 40: the cell follows, even before PrepareBackground.
     TTempDir dir;
