@@ -10,12 +10,14 @@
 #include <QTimer>
 
 #include "uAbout.h"
+#include "uBrowser.h"
 #include "uConsole.h"
 #include "uHelp.h"
 #include "uMain.h"
 #include "uSettings.h"
 #include "uSkins.h"
 #include "uTips.h"
+#include "uViewer.h"
 #include "xStorage.h"
 
 namespace {
@@ -61,14 +63,17 @@ int main(int argc, char** argv) {
 
   // The windows in their order; only the main window is shown, and closing it ends the program.
   TMainForm form(storage);
+  TViewerForm viewer(&form);
   TSettingsForm settings(Skins(), storage.AppFolder(), &form);
   TAboutForm about(storage, &form);
   TTipsForm tips(storage, ShippedPath("Twinsifter.tip"), &form);
+  TBrowserForm browser(&form);  // never shown: F2 does nothing
 
   form.OnToggleConsole = [&console] {
     console.setVisible(!console.isVisible());
     if (console.isVisible()) console.raise();
   };
+  form.OnViewPicture = [&viewer](const std::string& file) { viewer.ViewFile(file); };
   form.OnHelp = [&form](const std::string& topic) { OpenHelp(&form, topic); };
   form.OnSettings = [&form, &settings] { return settings.Execute(*form.Engine); };
   settings.OnHelp = [&form](const std::string& topic) {

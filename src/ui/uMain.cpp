@@ -111,6 +111,7 @@ TMainForm::TMainForm(TStorage& storage) : Store(storage) {
   ShowFileInfo(nullptr);
   SortColumn = 1;
   SortDirection = 1;
+  Thumber.Shadows = &ShadowList();
 
   ReadLayout();
   RefreshFolders();

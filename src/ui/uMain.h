@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 
 #include "xEngine.h"
+#include "xThumber.h"
 
 class QAction;
 class QLabel;
@@ -110,6 +111,8 @@ public:
   QLabel* sStatusText = nullptr;
   QProgressBar* sGauge = nullptr;
   QTimer TipTimer;
+  TThumber Thumber;
+  TImageList Thumbs;  // the thumbnails of the rows on show
 
   TXFrames* Frames = nullptr;
   TFoldsFrame* FoldsFrame = nullptr;

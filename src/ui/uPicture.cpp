@@ -1,9 +1,12 @@
 #include "uPicture.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
+#include "xJpeg.h"
 #include "xPicDecode.h"
 
 namespace {
@@ -91,7 +94,14 @@ QSize FittedSize(QSize source, QSize bound) {
 
 QImage LoadToImage(const std::string& fileName, QSize bound) {
   TImageSink sink(bound);
-  const TDecodeResult result = DecodePicture(fileName, sink);
+  TDecodeResult result;
+  const std::string extension = LowerExtension(fileName);
+  struct stat info {};
+  if (bound.isValid() && (extension == ".jpg" || extension == ".jpeg") && ::stat(fileName.c_str(), &info) == 0 &&
+      S_ISREG(info.st_mode))
+    result = DecodeJpegReduced(fileName, sink, bound.width(), bound.height());  // libjpeg scales while decoding
+  else
+    result = DecodePicture(fileName, sink);
   if (result == TDecodeResult::Empty) throw EPictureLoad("Empty image in \"" + fileName + "\"");
   if (result != TDecodeResult::Ok) throw EPictureLoad("Failed to load \"" + fileName + "\"");
   return sink.Finish();

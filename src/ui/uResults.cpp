@@ -273,6 +273,15 @@ void TMainForm::sTabControlChange() {
     const int cell = Engine->Options.Thumbs >= 1 ? (Engine->Options.Thumbs - 1) * 16 + 40 : 16;
     sFileList->setIconSize(QSize(cell, cell));
     const int count = group.Count();
+    Thumbs.SetSize(cell, cell);  // empties the list
+    if (Engine->Options.Thumbs >= 1) {
+      Thumber.SetBackColor(sFileList->palette().color(QPalette::Base));
+      Thumber.PrepareBackground(Thumbs);
+      // Made ahead on every core while the rows are added, taken in row order.
+      std::vector<std::string> files;
+      for (int i = 0; i < count; ++i) files.push_back(group.Items(i)->FileName);
+      Thumber.Prefetch(files, Thumbs);
+    }
     const bool gauge = count > 10;
     if (gauge) ShowGauge(true);
     for (int i = 0; i < count; ++i) {
@@ -307,6 +316,10 @@ void TMainForm::AddFileRow(TFileData* record) {
   row->setText(3, QLatin1Char(' ') + Q(FolderOf(record->FileName)));
   row->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
   row->setCheckState(0, Qt::Unchecked);
+  if (Engine->Options.Thumbs >= 1) {
+    const int index = Thumber.AddThumbnail(record->FileName, Thumbs);
+    if (index >= 0) row->setIcon(0, Thumbs.Icon(index));
+  }
   sFileList->addTopLevelItem(row);
   // The automatic marking: pictures and MP3 files by their quality, other files by their age.
   if (record->Group && AutoMarked(*record->Group, *record, Engine->MarkRules())) row->setCheckState(0, Qt::Checked);

@@ -34,76 +34,6 @@ constexpr int NormalSide = 128;
 // Cache entries are at most 1024 pixels a side; anything much larger is not one.
 constexpr int MaxCachedSide = 2048;
 
-bool IsJpegExtension(const std::string& extension) {
-  return extension == ".jpg" || extension == ".jpeg" || extension == ".jpe" || extension == ".jfif";
-}
-
-// Reduces a decoder's RGB rows to the picture fitted into a bound, every target pixel the
-// average of the source pixels that fall on it.
-class TReducingSink : public TPictureSink {
-public:
-  explicit TReducingSink(QSize bound) : Bound(bound) {}
-
-  bool Begin(int width, int height) override {
-    Source = QSize(width, height);
-    Target = FittedSize(Source, Bound);
-    Image = QImage(Target, QImage::Format_RGB32);
-    if (Image.isNull()) return false;
-    Image.fill(Qt::white);
-    Sums.assign(static_cast<std::size_t>(Target.width()) * 3, 0);
-    Counts.assign(static_cast<std::size_t>(Target.width()), 0);
-    Column.resize(static_cast<std::size_t>(width));
-    for (int x = 0; x < width; ++x)
-      Column[static_cast<std::size_t>(x)] =
-          static_cast<int>(static_cast<std::int64_t>(x) * Target.width() / width);
-    return true;
-  }
-  bool WantsRow(int) const override { return true; }
-  int LastWantedRow() const override { return Source.height() - 1; }
-
-  void PutRow(int y, const std::uint8_t* pixels, TPixelFormat format) override {
-    const int row = static_cast<int>(static_cast<std::int64_t>(y) * Target.height() / Source.height());
-    if (row != PendingRow) Flush();
-    PendingRow = row;
-    const int step = format == TPixelFormat::RGBA8 ? 4 : 3;
-    for (int x = 0; x < Source.width(); ++x, pixels += step) {
-      const std::size_t tx = static_cast<std::size_t>(Column[static_cast<std::size_t>(x)]);
-      Sums[tx * 3] += pixels[0];
-      Sums[tx * 3 + 1] += pixels[1];
-      Sums[tx * 3 + 2] += pixels[2];
-      ++Counts[tx];
-    }
-  }
-
-  QImage Finish() {
-    Flush();
-    return std::move(Image);
-  }
-
-private:
-  void Flush() {
-    if (PendingRow < 0) return;
-    auto* line = reinterpret_cast<QRgb*>(Image.scanLine(PendingRow));
-    for (int x = 0; x < Target.width(); ++x) {
-      const std::size_t i = static_cast<std::size_t>(x);
-      const std::uint32_t count = Counts[i];
-      if (count == 0) continue;
-      const auto channel = [&](int c) { return static_cast<int>((Sums[i * 3 + c] + count / 2) / count); };
-      line[x] = qRgb(channel(0), channel(1), channel(2));
-    }
-    std::fill(Sums.begin(), Sums.end(), 0);
-    std::fill(Counts.begin(), Counts.end(), 0);
-    PendingRow = -1;
-  }
-
-  QSize Bound, Source, Target;
-  QImage Image;
-  std::vector<std::uint64_t> Sums;
-  std::vector<std::uint32_t> Counts;
-  std::vector<int> Column;
-  int PendingRow = -1;
-};
-
 // The cache entry, when it describes the file as it is now.
 std::optional<QImage> CurrentEntry(const std::string& entryFile, const std::string& uri, const struct stat& info) {
   QImageReader reader(QString::fromStdString(entryFile), "png");
@@ -231,15 +161,7 @@ std::optional<QImage> ExtractThumbnail(const TExtractImage& extractor, int width
     // Made at the cache's normal size where that is enough, and kept there for the next time.
     const bool cacheable = bound.width() <= NormalSide && bound.height() <= NormalSide;
     const QSize decoded = cacheable ? QSize(NormalSide, NormalSide) : bound;
-    QImage picture;
-    if (IsJpegExtension(LowerExtension(name))) {
-      TReducingSink sink(decoded);
-      if (DecodeJpegReduced(name, sink, decoded.width(), decoded.height()) != TDecodeResult::Ok)
-        throw EPictureLoad("Failed to load \"" + name + "\"");
-      picture = sink.Finish();
-    } else {
-      picture = LoadToImage(name, decoded);
-    }
+    const QImage picture = LoadToImage(name, decoded);  // JPEGs scaled by libjpeg while decoding
     if (cacheable) StoreThumbnail(name, picture, info);
     return Fitted(picture, bound);
   } catch (const EPictureLoad& failure) {

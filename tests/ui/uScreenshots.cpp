@@ -5,6 +5,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <cstdio>
+#include <cstdlib>
 
 #include "uAbout.h"
 #include "uConsole.h"
@@ -14,6 +15,7 @@
 #include "uMain.h"
 #include "uTips.h"
 #include "xStorage.h"
+#include "xTestFiles.h"
 #include "xUiTestEnv.h"
 
 static void Save(QWidget& window, const QString& file) {
@@ -27,6 +29,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   TUiTestEnv environment;
+  // A screen as large as a desktop's, so that the window keeps its designed size.
+  const std::string screens = environment.Path() + "/screens.json";
+  WriteBytes(screens, R"({"screens": [{"name": "desk", "x": 0, "y": 0, "width": 1280, "height": 960,)"
+                      R"( "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+  setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + screens).c_str(), 1);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Twinsifter"));
   const QString out = QString::fromLocal8Bit(argv[2]) + QLatin1Char('/');
@@ -37,6 +44,10 @@ int main(int argc, char** argv) {
   TConsole console;
   console.Install();
   TMainForm form(Storage());
+  // The other windows stand behind these; here they only make their actions look as they do.
+  form.OnSettings = [] { return false; };
+  form.OnHelp = [](const std::string&) {};
+  form.OnViewPicture = [](const std::string&) {};
   form.Engine->AddFolder(argv[1]);
   form.RefreshFolders();
   form.show();

@@ -286,8 +286,8 @@ private slots:
     QVERIFY2(std::abs(reduced->width() - expected.width()) + std::abs(reduced->height() - expected.height()) <= 1,
              qPrintable(QStringLiteral("%1 x %2").arg(reduced->width()).arg(reduced->height())));
     QCOMPARE(std::max(reduced->width(), reduced->height()), std::max(expected.width(), expected.height()));
-    const QImage reference = LoadToImage(file, QSize(bound, bound));
-    QCOMPARE(reference.size(), expected);
+    // The reference: decoded whole, then reduced by averaging.
+    const QImage reference = LoadToImage(file).scaled(expected, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     double difference = 0;
     const QSize common = reduced->size().boundedTo(expected);
     for (int y = 0; y < common.height(); ++y)
