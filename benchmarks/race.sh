@@ -95,8 +95,8 @@ if [[ ! -f "$pics/truth.txt" ]]; then
   copy_photos "$pics/photos"
   log "Cutting the photographs into tiles ..."
   # Forty tiles of each photograph and the mean of their edges: featureless tiles (sky, sand,
-  # water) look alike to any tool and are left out. The most detailed tiles of each photograph,
-  # each in its eight orientations, make distinct pictures of 0.64 megapixels, JPEG quality 90.
+  # water) look alike to any tool and are left out. The most detailed tiles, each in its eight
+  # orientations, make distinct pictures of 0.64 megapixels, JPEG quality 90.
   mkdir -p "$pics/details" "$pics/oriented"
   tiles() {
     local photo=$1 stem
@@ -115,9 +115,8 @@ if [[ ! -f "$pics/truth.txt" ]]; then
   export pics
   export -f tiles orient
   find "$pics/photos" -type f -print0 | xargs -0 -P2 -I{} bash -c 'tiles "$1"' _ {}
-  photos_made=$(find "$pics/photos" -type f | wc -l)
-  per_photo=$(((pictures - copies + 8 * photos_made - 1) / (8 * photos_made)))
-  python3 benchmarks/race_pictures.py select "$pics/details" "$per_photo" | xargs -d '\n' -n "$per_photo" -P2 bash -c 'orient "$@"' _
+  python3 benchmarks/race_pictures.py select "$pics/details" $(((pictures - copies + 7) / 8)) |
+    xargs -d '\n' -n 20 -P2 bash -c 'orient "$@"' _
   rm -rf "$pics/tiles"
   python3 benchmarks/race_pictures.py pick "$pics/oriented" "$pics/bases" "$pics/copies" $((pictures - copies)) "$copies" \
     >"$pics/truth.tmp"
@@ -162,7 +161,7 @@ fid_score=$(python3 benchmarks/race_pictures.py score "$pics/truth.txt" findimag
 pairs_note="see benchmarks/visual-pairs.sh (filled by its own benchmark)"
 if [[ ${RACE_PAIRS:-1} != 0 ]]; then
   log "Comparison phase of 50,000 signatures (benchmarks/visual-pairs.sh) ..."
-  if BUILD_FOLDER=$build benchmarks/visual-pairs.sh "$work/visual-pairs" >"$work/visual-pairs.md" 2>"$work/visual-pairs.err"; then
+  if BUILD_FOLDER=${build#"$repo"/} benchmarks/visual-pairs.sh "$work/visual-pairs" >"$work/visual-pairs.md" 2>"$work/visual-pairs.err"; then
     pairs_note=$work/visual-pairs.md
   else
     log "visual-pairs.sh failed: see $work/visual-pairs.err"

@@ -2,9 +2,9 @@
 """The picture corpus of the race, and how well a tool's groups find its derived copies.
 
 race.sh cuts the photographs into tiles with ImageMagick and measures their edges; then
-  race_pictures.py select DETAILS PER_PHOTO
-prints the PER_PHOTO most detailed tiles of each photograph (DETAILS: one file per photograph of
-lines "TILE-STEM SCENE EDGE-MEAN"), race.sh turns and flips each of them, and
+  race_pictures.py select DETAILS COUNT
+prints the COUNT most detailed tiles, at most 20 of the 40 of one photograph (DETAILS: one
+file per photograph of lines "TILE-STEM SCENE EDGE-MEAN"), race.sh turns and flips each, and
   race_pictures.py pick TILES BASES COPIES N_BASES N_COPIES
 keeps N_BASES of the tiles as distinct pictures (moved to BASES, the others deleted) and prints,
 one per line, "BASE KIND COPY" for N_COPIES of them, which race.sh then derives with ImageMagick;
@@ -29,15 +29,21 @@ KINDS = {
 }
 
 
-def select(details, per_photo):
+def select(details, count):
+    """The count most detailed tiles, at most half of the tiles of one photograph."""
+    rows = []
     for name in sorted(os.listdir(details)):
-        rows = []
         with open(os.path.join(details, name)) as file:
             for line in file:
                 stem, scene, edges = line.rsplit(" ", 2)
-                rows.append((float(edges), f"{stem}-{int(scene):02d}.png"))
-        for _, tile in sorted(rows, reverse=True)[:per_photo]:
-            print(tile)
+                rows.append((float(edges), stem, f"{stem}-{int(scene):02d}.png"))
+    taken, chosen = {}, []
+    for _, stem, tile in sorted(rows, reverse=True):
+        if len(chosen) < count and taken.get(stem, 0) < 20:
+            taken[stem] = taken.get(stem, 0) + 1
+            chosen.append(tile)
+    for tile in sorted(chosen):
+        print(tile)
 
 
 def pick(tiles, bases, copies, n_bases, n_copies):
