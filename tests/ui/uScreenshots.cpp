@@ -11,6 +11,7 @@
 #include "uConsole.h"
 #include "uDialogs.h"
 #include "uFrame.h"
+#include "uHelp.h"
 #include "uFrames.h"
 #include "uMain.h"
 #include "uTips.h"
@@ -74,6 +75,8 @@ int main(int argc, char** argv) {
   tips.show();
   tips.NextTip();
   Save(tips, out + "tips.png");
+  OpenHelp(&form, "a3_00_00.htm");
+  if (THelpWindow* help = HelpWindow()) Save(*help, out + "help.png");
   console.Uninstall();
   return 0;
 }
