@@ -8,38 +8,12 @@
 
 #include "xEngine.h"
 #include "xLog.h"
+#include "xSearchOutcome.h"
 #include "xStorage.h"
 #include "xSyntheticSignatures.h"
 #include "xTestFiles.h"
 
 namespace {
-
-struct TOutcome {
-  bool Result = false;
-  std::string LastError;
-  std::vector<std::vector<std::string>> Groups;
-  std::vector<std::string> Log, Statuses;
-  std::vector<int> Progress;
-  bool operator==(const TOutcome&) const = default;
-};
-
-TOutcome Search(TEngine& engine) {
-  TOutcome outcome;
-  TLogCapture log;
-  engine.OnStatus = [&](const std::string& text) { outcome.Statuses.push_back(text); };
-  engine.OnProgress = [&](int percent) { outcome.Progress.push_back(percent); };
-  outcome.Result = engine.Execute();
-  outcome.LastError = engine.LastError;
-  for (int g = 0; g < engine.GroupCount(); ++g) {
-    outcome.Groups.emplace_back();
-    for (int i = 0; i < engine.Groups(g)->Count(); ++i) outcome.Groups.back().push_back(engine.Groups(g)->Items(i)->FileName);
-  }
-  for (const auto& line : log.Lines())
-    if (line.Level != llPlain) outcome.Log.push_back(ExportedLine(line.Text, line.Level));
-  engine.OnStatus = nullptr;
-  engine.OnProgress = nullptr;
-  return outcome;
-}
 
 }  // namespace
 
