@@ -148,9 +148,9 @@ private:
   void PumpEvents();
   std::string DialogFolder(const std::string& remembered) const;
   TFileRow* RowAt(int index) const;
-  // The records the list shows, in list order, with their check marks.
-  std::vector<std::pair<TFileData*, bool>> CheckedRows() const;
-  void FillWithRowsGone();
+  // Runs a move or delete on every checked row's record with progress and the list out of reach,
+  // then fills the list again; a failure is logged with the engine's reason.
+  void ForEachCheckedRow(const std::function<bool(TFileData*& record)>& operation);
   int SelectedFolder() const;  // the folders list's selected index, -1 without one
   void ReloadFrameOptions();
 

@@ -401,23 +401,43 @@ void TMainForm::sInfoHeaderClick() {
 // ---------------------------------------------------------------------------------------------
 // Moving and deleting checked rows
 
-std::vector<std::pair<TFileData*, bool>> TMainForm::CheckedRows() const {
-  std::vector<std::pair<TFileData*, bool>> rows;
+void TMainForm::ForEachCheckedRow(const std::function<bool(TFileData*& record)>& operation) {
+  // The records as the list shows them now: the operation releases some of them.
+  std::vector<TFileData*> checked;
   for (int i = 0; i < sFileList->topLevelItemCount(); ++i)
-    rows.emplace_back(RowAt(i)->Record, RowAt(i)->checkState(0) == Qt::Checked);
-  return rows;
-}
-
-void TMainForm::FillWithRowsGone() {
-  // Rows may refer to released records: they go before anything can touch them.
-  ShowFileInfo(nullptr);
-  sFileList->clear();
-  sTabControlChange();
+    if (RowAt(i)->checkState(0) == Qt::Checked) checked.push_back(RowAt(i)->Record);
+  const int n = static_cast<int>(checked.size());
+  Operating = true;
+  UpdateActions();
+  struct TDone {
+    TMainForm& Form;
+    ~TDone() {
+      Form.ShowGauge(false);
+      Form.Operating = false;
+      // Rows may refer to released records: they go before anything can touch them.
+      Form.ShowFileInfo(nullptr);
+      Form.sFileList->clear();
+      Form.sTabControlChange();
+      Form.UpdateActions();
+    }
+  } done{*this};
+  ShowGauge(true);
+  OnProgress(0);
+  int succeeded = 0;
+  for (TFileData* record : checked) {
+    const bool current = record == CurrentFile;
+    if (operation(record)) {
+      if (current) ShowFileInfo(nullptr);
+      ++succeeded;
+      OnProgress(succeeded * 100 / n);  // successes only: a failure leaves the gauge short of 100
+    } else {
+      LogWarning(Engine->LastError);
+    }
+  }
 }
 
 void TMainForm::MoveCheckedFiles() {
-  const int n = CheckedCount();
-  if (n < 1) return;
+  if (CheckedCount() < 1) return;
   std::string& destination = Engine->Options.DestFolder;
   struct stat info {};
   if (destination.empty() || ::stat(destination.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
@@ -426,33 +446,8 @@ void TMainForm::MoveCheckedFiles() {
     LastChosenFolder = *chosen;
     destination = *chosen;
   }
-  const std::vector<std::pair<TFileData*, bool>> rows = CheckedRows();
-  Operating = true;
-  UpdateActions();
-  struct TDone {
-    TMainForm& Form;
-    ~TDone() {
-      Form.ShowGauge(false);
-      Form.Operating = false;
-      Form.FillWithRowsGone();
-      Form.UpdateActions();
-    }
-  } done{*this};
-  ShowGauge(true);
-  OnProgress(0);
   Engine->OverwriteAll = false;
-  int moved = 0;
-  for (auto [record, checked] : rows) {
-    if (!checked) continue;
-    const bool current = record == CurrentFile;
-    if (Engine->MoveToFolder(record, destination)) {
-      if (current) ShowFileInfo(nullptr);
-      ++moved;
-      OnProgress(moved * 100 / n);
-    } else {
-      LogWarning(Engine->LastError);
-    }
-  }
+  ForEachCheckedRow([&](TFileData*& record) { return Engine->MoveToFolder(record, destination); });
 }
 
 void TMainForm::RecycleCheckedFiles() {
@@ -462,30 +457,9 @@ void TMainForm::RecycleCheckedFiles() {
       MessageBox(this, "You are about to delete ALL files in this group?\n\rAre you sure?", TBoxKind::Warning,
                  TBoxButtons::YesNo) != TBoxAnswer::Yes)
     return;
-  const std::vector<std::pair<TFileData*, bool>> rows = CheckedRows();
-  Operating = true;
-  UpdateActions();
-  struct TDone {
-    TMainForm& Form;
-    ~TDone() {
-      Form.ShowGauge(false);
-      Form.Operating = false;
-      Form.FillWithRowsGone();
-      Form.UpdateActions();
-    }
-  } done{*this};
-  ShowGauge(true);
-  OnProgress(0);
-  int deleted = 0;
-  for (auto [record, checked] : rows) {
-    if (!checked) continue;
-    if (Engine->DeleteFile(record->FileName, Engine->Options.DelUndo)) {
-      if (record == CurrentFile) ShowFileInfo(nullptr);
-      Engine->RemoveFile(record);
-      ++deleted;
-      OnProgress(deleted * 100 / n);
-    } else {
-      LogWarning(Engine->LastError);
-    }
-  }
+  ForEachCheckedRow([&](TFileData*& record) {
+    if (!Engine->DeleteFile(record->FileName, Engine->Options.DelUndo)) return false;
+    Engine->RemoveFile(record);
+    return true;
+  });
 }
