@@ -19,6 +19,10 @@ TDateTime PackedToDateTime(std::uint32_t packed);
 // "YYYY-MM-DDTHH:MM:SS" of a packed time.
 std::string PackedToIsoText(std::uint32_t packed);
 
+// A path's name without its folder, and its folder with the trailing '/' (empty for a bare name).
+inline std::string NameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+inline std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
+
 enum class TRecordKind { Plain, Picture, MP3 };
 
 // How reading a file for its digest went.

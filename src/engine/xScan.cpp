@@ -16,11 +16,6 @@
 
 namespace {
 
-std::string BaseName(const std::string& fileName) {
-  const auto slash = fileName.find_last_of('/');
-  return slash == std::string::npos ? fileName : fileName.substr(slash + 1);
-}
-
 bool IsRegularFile(const std::string& fileName, struct stat* info = nullptr) {
   struct stat local {};
   struct stat& s = info ? *info : local;
@@ -113,7 +108,7 @@ TFileData* TEngine::AddFile(const std::string& fileName, std::uint32_t time, std
   else if (!IsRegularFile(fileName, &info))
     return nullptr;  // vanished, or not a file to read
   if (Options.ZeroIgnore && size == 0) return nullptr;
-  if (FileMaskOn && FileMask_.Matches(BaseName(fileName)) == Options.FileEx) return nullptr;
+  if (FileMaskOn && FileMask_.Matches(NameOf(fileName)) == Options.FileEx) return nullptr;
   const bool picture = HasPictureExtension(fileName);
   if (Options.PicsOnly && !picture) return nullptr;
   std::unique_ptr<TFileData> record;

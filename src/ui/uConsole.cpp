@@ -16,6 +16,7 @@
 #include <QTreeWidget>
 
 #include "uDialogs.h"
+#include "xRecords.h"
 #include "uIcons.h"
 #include "xPlatform.h"
 #include "xStorage.h"
@@ -57,15 +58,6 @@ QAction* MakeAction(QWidget* owner, const char* caption, const char* hint, TIcon
   return action;
 }
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string NameOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 }  // namespace
 

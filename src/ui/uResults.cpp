@@ -31,8 +31,6 @@ namespace {
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
-std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
-std::string NameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 // value rounded to three decimals, written without trailing zeros: "0.977", "1.5", "1".
 std::string ThreeDecimals(double value) {

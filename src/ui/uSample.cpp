@@ -13,20 +13,12 @@
 #include <QVBoxLayout>
 
 #include "uDialogs.h"
+#include "xRecords.h"
 #include "uPicture.h"
 #include "xEngine.h"
 
 namespace {
 
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string NameOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 bool IsFolder(const std::string& path) {
   std::error_code ignored;
