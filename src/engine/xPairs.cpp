@@ -55,7 +55,7 @@ void TEngine::CompareAllPairsCandidates(int n) {
   // Earlier records by size, by tag field, and the earlier pictures.
   std::unordered_map<std::int64_t, std::vector<int>> bySize;
   std::unordered_map<std::string, std::vector<int>> byTagField;
-  std::vector<int> pictures, others;
+  std::vector<int> others;
   std::vector<int> candidates;
   // Earlier pictures whose pair with this one cannot reach the threshold are left out.
   std::unique_ptr<TPictureFilter> filter;
@@ -96,30 +96,37 @@ void TEngine::CompareAllPairsCandidates(int n) {
           if (digestKey != 0 && digestKeys[at] != 0 && digestKeys[at] != digestKey) continue;
           candidates.push_back(c);
         }
-      // The pairs decided otherwise than by content, merged in index order.
-      const std::vector<int>* decidedOtherwise = nullptr;
-      if (isPicture(a)) {
-        filter->Candidates(r, a->Group != nullptr, pictures);
-        decidedOtherwise = &pictures;
-      }
+      // The pairs decided otherwise than by content, merged in index order. Pictures come one
+      // at a time, so that once this one is grouped the grouped ones are passed over.
       if (isMP3(a)) {
         others.clear();
         for (const std::string& key : TagKeys(static_cast<const TMP3Data*>(a)->Tag))
           if (const auto same = byTagField.find(key); same != byTagField.end())
             others.insert(others.end(), same->second.begin(), same->second.end());
         std::sort(others.begin(), others.end());
-        decidedOtherwise = &others;
-      }
-      if (decidedOtherwise && !decidedOtherwise->empty()) {
         const auto middle = static_cast<std::ptrdiff_t>(candidates.size());
-        candidates.insert(candidates.end(), decidedOtherwise->begin(), decidedOtherwise->end());
+        candidates.insert(candidates.end(), others.begin(), others.end());
         std::inplace_merge(candidates.begin(), candidates.begin() + middle, candidates.end());
         candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
       }
-      for (const int c : candidates) {
+      const bool pictures = isPicture(a);
+      if (pictures) filter->BeginRow(r);
+      int picture = pictures ? filter->Next(a->Group != nullptr) : -1;
+      for (std::size_t next = 0;;) {
+        int c;
+        if (next < candidates.size() && (picture < 0 || candidates[next] <= picture)) {
+          c = candidates[next++];
+          if (c == picture) picture = -2;
+        } else if (picture >= 0) {
+          c = picture;
+          picture = -2;
+        } else {
+          break;
+        }
         if (!DecidePair(a, Files(c))) break;
         if (filter && a->Group) filter->NoteGrouped(r);
         if (filter && Files(c)->Group) filter->NoteGrouped(c);
+        if (picture == -2) picture = filter->Next(a->Group != nullptr);
       }
       if (!FinishRow("Comparing : ", r, n)) break;
     }

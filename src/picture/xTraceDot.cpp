@@ -2,86 +2,101 @@
 
 #include <immintrin.h>
 
-#include "xPicSign.h"
+#include <algorithm>
 
 namespace {
 
-std::int32_t SegmentDotScalar(const std::int16_t* a, const std::int8_t* b, const std::uint16_t* offsets, int count) {
-  std::int32_t sum = 0;
-  for (int i = 0; i < count; ++i) {
-    const std::int8_t* segment = b + offsets[i];
-    for (int j = 0; j < TraceSegment; ++j) sum += a[i * TraceSegment + j] * segment[j];
+constexpr int B = BoundBlock;
+constexpr int RestCount = BoundStages + 1;
+
+std::uint32_t BlockBoundScalar(const TBoundRow& row, const TBoundBlock& block, const TBoundLine& line,
+                               std::uint32_t live) {
+  float need[B];
+  for (int j = 0; j < B; ++j) {
+    float hue = 0;
+    for (int k = 0; k < HTraceLength; ++k) hue += row.Hue[k] * block.Hue[k * B + j];
+    need[j] = line.Base - line.Slope * hue;
+    if (line.Grayscale) need[j] = std::min(need[j], line.Grey);
   }
-  return sum;
-}
-
-std::int32_t HueDotScalar(const std::int16_t* a, const std::uint8_t* b) {
-  std::int32_t sum = 0;
-  for (int k = 0; k < HTraceLength; ++k) sum += a[k] * b[k];
-  return sum;
-}
-
-// Bytes widened to 16 bits and multiplied in pairs into 32-bit lanes: no step saturates, so the
-// sums are the scalar ones for any bytes (|a| <= 255 and |b| <= 255 here).
-[[gnu::target("avx2")]] inline std::int32_t Sum(__m256i v) {
-  __m128i x = _mm_add_epi32(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
-  x = _mm_add_epi32(x, _mm_shuffle_epi32(x, 0x4E));
-  x = _mm_add_epi32(x, _mm_shuffle_epi32(x, 0xB1));
-  return _mm_cvtsi128_si32(x);
-}
-
-[[gnu::target("avx2")]] std::int32_t SegmentDotAvx2(const std::int16_t* a, const std::int8_t* b,
-                                                   const std::uint16_t* offsets, int count) {
-  __m256i sum0 = _mm256_setzero_si256(), sum1 = _mm256_setzero_si256();
-  int i = 0;
-  for (; i + 1 < count; i += 2) {
-    const __m256i b0 = _mm256_cvtepi8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + offsets[i])));
-    const __m256i b1 = _mm256_cvtepi8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + offsets[i + 1])));
-    const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i * TraceSegment));
-    const __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + (i + 1) * TraceSegment));
-    sum0 = _mm256_add_epi32(sum0, _mm256_madd_epi16(a0, b0));
-    sum1 = _mm256_add_epi32(sum1, _mm256_madd_epi16(a1, b1));
+  std::uint32_t kept = 0;
+  for (int t = 0; t < block.Variants; ++t) {
+    std::uint32_t alive = live & ~kept;
+    const float* coords = block.Coords + static_cast<std::ptrdiff_t>(t) * BoundDims * B;
+    const float* rest = block.Rest + static_cast<std::ptrdiff_t>(t) * RestCount * B;
+    float sum[B] = {}, slack[B];
+    for (int j = 0; j < B; ++j) slack[j] = line.Slack * row.Rest[0] * rest[j];
+    for (int s = 0; s <= BoundStages && alive; ++s) {
+      if (s > 0)
+        for (int d = BoundCheckpoints[s - 1]; d < BoundCheckpoints[s]; ++d)
+          for (int j = 0; j < B; ++j) sum[j] += row.Coords[d] * coords[d * B + j];
+      for (int j = 0; j < B; ++j)
+        if (sum[j] + row.Rest[s] * rest[s * B + j] + slack[j] < need[j]) alive &= ~(1U << j);
+    }
+    kept |= alive;
   }
-  if (i < count) {
-    const __m256i b0 = _mm256_cvtepi8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + offsets[i])));
-    const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + i * TraceSegment));
-    sum0 = _mm256_add_epi32(sum0, _mm256_madd_epi16(a0, b0));
-  }
-  return Sum(_mm256_add_epi32(sum0, sum1));
+  return kept;
 }
 
-[[gnu::target("avx2")]] std::int32_t HueDotAvx2(const std::int16_t* a, const std::uint8_t* b) {
-  static_assert(HTraceLength == 32, "two halves of sixteen bins");
-  const __m256i b0 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b)));
-  const __m256i b1 = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 16)));
-  const __m256i a0 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a));
-  const __m256i a1 = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(a + 16));
-  // 255 * 255 * 2 exceeds a signed 16-bit sum but madd forms it in 32 bits: exact.
-  return Sum(_mm256_add_epi32(_mm256_madd_epi16(a0, b0), _mm256_madd_epi16(a1, b1)));
+[[gnu::target("avx2,fma")]] std::uint32_t BlockBoundAvx2(const TBoundRow& row, const TBoundBlock& block,
+                                                         const TBoundLine& line, std::uint32_t live) {
+  static_assert(B == 16, "two halves of eight pictures");
+  // Colour dot products: whole numbers below 2^24, so every step is exact.
+  __m256 hue0 = _mm256_setzero_ps(), hue1 = _mm256_setzero_ps();
+  for (int k = 0; k < HTraceLength; ++k) {
+    const __m256 r = _mm256_broadcast_ss(&row.Hue[k]);
+    hue0 = _mm256_fmadd_ps(r, _mm256_loadu_ps(block.Hue + k * B), hue0);
+    hue1 = _mm256_fmadd_ps(r, _mm256_loadu_ps(block.Hue + k * B + 8), hue1);
+  }
+  const __m256 base = _mm256_set1_ps(line.Base), slope = _mm256_set1_ps(line.Slope);
+  __m256 need0 = _mm256_fnmadd_ps(slope, hue0, base), need1 = _mm256_fnmadd_ps(slope, hue1, base);
+  if (line.Grayscale) {
+    const __m256 grey = _mm256_set1_ps(line.Grey);
+    need0 = _mm256_min_ps(need0, grey);
+    need1 = _mm256_min_ps(need1, grey);
+  }
+  std::uint32_t kept = 0;
+  for (int t = 0; t < block.Variants; ++t) {
+    std::uint32_t alive = live & ~kept;
+    const float* coords = block.Coords + static_cast<std::ptrdiff_t>(t) * BoundDims * B;
+    const float* rest = block.Rest + static_cast<std::ptrdiff_t>(t) * RestCount * B;
+    const __m256 slack = _mm256_set1_ps(line.Slack * row.Rest[0]);
+    __m256 sum0 = _mm256_mul_ps(slack, _mm256_loadu_ps(rest)), sum1 = _mm256_mul_ps(slack, _mm256_loadu_ps(rest + 8));
+    for (int s = 0; s <= BoundStages && alive; ++s) {
+      if (s > 0)
+        for (int d = BoundCheckpoints[s - 1]; d < BoundCheckpoints[s]; ++d) {
+          const __m256 r = _mm256_broadcast_ss(&row.Coords[d]);
+          sum0 = _mm256_fmadd_ps(r, _mm256_loadu_ps(coords + d * B), sum0);
+          sum1 = _mm256_fmadd_ps(r, _mm256_loadu_ps(coords + d * B + 8), sum1);
+        }
+      const __m256 length = _mm256_broadcast_ss(&row.Rest[s]);
+      const __m256 bound0 = _mm256_fmadd_ps(length, _mm256_loadu_ps(rest + s * B), sum0);
+      const __m256 bound1 = _mm256_fmadd_ps(length, _mm256_loadu_ps(rest + s * B + 8), sum1);
+      const auto reach0 = static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_cmp_ps(bound0, need0, _CMP_GE_OQ)));
+      const auto reach1 = static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_cmp_ps(bound1, need1, _CMP_GE_OQ)));
+      alive &= reach0 | reach1 << 8;
+    }
+    kept |= alive;
+  }
+  return kept;
 }
 
 }  // namespace
 
 bool DotKernelAvailable(TDotKernel kernel) {
   switch (kernel) {
-    case TDotKernel::Scalar: return true;
-    case TDotKernel::Avx2: return __builtin_cpu_supports("avx2");
+    case TDotKernel::Scalar:
+      return true;
+    case TDotKernel::Avx2:
+      return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
   }
   return false;
 }
 
-TSegmentDot SegmentDotKernel(TDotKernel kernel) {
-  return kernel == TDotKernel::Avx2 ? SegmentDotAvx2 : SegmentDotScalar;
+TBlockBound BlockBoundKernel(TDotKernel kernel) {
+  return kernel == TDotKernel::Avx2 ? BlockBoundAvx2 : BlockBoundScalar;
 }
 
-THueDot HueDotKernel(TDotKernel kernel) { return kernel == TDotKernel::Avx2 ? HueDotAvx2 : HueDotScalar; }
-
-TSegmentDot BestSegmentDot() {
-  static const TSegmentDot best = SegmentDotKernel(DotKernelAvailable(TDotKernel::Avx2) ? TDotKernel::Avx2 : TDotKernel::Scalar);
-  return best;
-}
-
-THueDot BestHueDot() {
-  static const THueDot best = HueDotKernel(DotKernelAvailable(TDotKernel::Avx2) ? TDotKernel::Avx2 : TDotKernel::Scalar);
+TBlockBound BestBlockBound() {
+  static const TBlockBound best = BlockBoundKernel(DotKernelAvailable(TDotKernel::Avx2) ? TDotKernel::Avx2 : TDotKernel::Scalar);
   return best;
 }

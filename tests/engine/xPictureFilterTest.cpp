@@ -1,10 +1,12 @@
-// The bound behind the picture pairs the candidate loop leaves out: the kernels agree with the
-// scalar sums, the least structure dot product is the decision's own edge, and no pair the
-// decision accepts is ever left out.
+// The bound behind the picture pairs the candidate loop leaves out: its basis is orthonormal, its
+// edge lies just below the decision's, and no pair the decision accepts is ever left out, by any
+// kernel.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <numeric>
 #include <random>
 
 #include "xEngine.h"
@@ -13,7 +15,7 @@
 
 namespace {
 
-std::vector<TDotKernel> Kernels() {
+std::vector<TDotKernel> Kernels() {  // the kernels this processor runs
   std::vector<TDotKernel> kernels;
   for (const TDotKernel kernel : {TDotKernel::Scalar, TDotKernel::Avx2})
     if (DotKernelAvailable(kernel)) kernels.push_back(kernel);
@@ -22,28 +24,53 @@ std::vector<TDotKernel> Kernels() {
 
 }  // namespace
 
-TEST(PictureFilter, KernelsGiveTheScalarSumsForAnyBytes) {
+// The bound rests on the basis being orthonormal, whatever the sample: none, fewer traces than
+// directions, traces all alike, arbitrary bytes, photographs made up.
+TEST(PictureFilter, BasisIsOrthonormalForAnySample) {
   std::mt19937 random(7);
-  alignas(32) std::int16_t a[LTraceLength];
-  std::int8_t b[LTraceLength];
-  alignas(32) std::int16_t hueA[HTraceLength];
-  std::uint8_t hueB[HTraceLength];
-  std::uint16_t offsets[LTraceLength / TraceSegment];
-  for (int round = 0; round < 2000; ++round) {
-    // Extremes included: -128 and 255 are where a saturating step would show.
-    for (auto& x : a) x = static_cast<std::int16_t>(round % 5 == 0 ? (random() % 2 ? -128 : 127) : static_cast<int>(random() % 511) - 255);
-    for (auto& x : b) x = static_cast<std::int8_t>(round % 7 == 0 ? -128 : static_cast<int>(random() % 256) - 128);
-    for (auto& x : hueA) x = static_cast<std::int16_t>(round % 3 == 0 ? 255 : random() % 256);
-    for (auto& x : hueB) x = static_cast<std::uint8_t>(round % 3 == 0 ? 255 : random() % 256);
-    for (auto& offset : offsets) offset = static_cast<std::uint16_t>(random() % (LTraceLength / TraceSegment) * TraceSegment);
-    const int count = 1 + static_cast<int>(random() % (LTraceLength / TraceSegment));
-    const std::int32_t segments = SegmentDotKernel(TDotKernel::Scalar)(a, b, offsets, count);
-    const std::int32_t hue = HueDotKernel(TDotKernel::Scalar)(hueA, hueB);
-    for (const TDotKernel kernel : Kernels()) {
-      ASSERT_EQ(SegmentDotKernel(kernel)(a, b, offsets, count), segments) << "round " << round;
-      ASSERT_EQ(HueDotKernel(kernel)(hueA, hueB), hue) << "round " << round;
+  std::vector<std::vector<std::int8_t>> traces;
+  for (int i = 0; i < 300; ++i) {
+    std::vector<std::int8_t> trace(LTraceLength);
+    if (i < 150) {
+      TPicSign sign(TPicVariants{});
+      SyntheticSignature(SyntheticOriginal(random), sign);
+      std::copy_n(reinterpret_cast<const std::int8_t*>(sign.LTrace(pvOriginal)->Data()), LTraceLength, trace.begin());
+    } else {
+      for (auto& x : trace) x = static_cast<std::int8_t>(i % 7 == 0 ? -128 : static_cast<int>(random() % 256) - 128);
+    }
+    traces.push_back(std::move(trace));
+  }
+  std::vector<const std::int8_t*> alike(50, traces[0].data());
+  for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{5}, std::size_t{150}, std::size_t{300}}) {
+    std::vector<const std::int8_t*> samples;
+    for (std::size_t i = 0; i < count; ++i) samples.push_back(traces[i].data());
+    for (const auto& sample : {samples, alike}) {
+      const TTraceBasis basis(sample);
+      std::vector<std::vector<double>> directions;
+      for (int d = 0; d < TTraceBasis::Dims; ++d) directions.push_back(basis.Direction(d));
+      for (int d = 0; d < TTraceBasis::Dims; ++d)
+        for (int e = d; e < TTraceBasis::Dims; ++e) {
+          double dot = 0;
+          for (int k = 0; k < LTraceLength; ++k) dot += directions[d][k] * directions[e][k];
+          ASSERT_NEAR(dot, d == e ? 1.0 : 0.0, 1e-12) << count << " samples, directions " << d << " " << e;
+        }
     }
   }
+  // Photographs made up: the first directions hold about as much of their energy as the best
+  // sixteen coefficients do, or more, and the strongest direction comes first.
+  std::vector<const std::int8_t*> photos;
+  for (int i = 0; i < 150; ++i) photos.push_back(traces[static_cast<std::size_t>(i)].data());
+  const TTraceBasis basis(photos);
+  std::vector<double> along(TTraceBasis::Dims, 0.0), axes(LTraceLength, 0.0);
+  for (const std::int8_t* trace : photos) {
+    double coords[TTraceBasis::Dims];
+    basis.Project(trace, coords);
+    for (int d = 0; d < TTraceBasis::Dims; ++d) along[static_cast<std::size_t>(d)] += coords[d] * coords[d];
+    for (int k = 0; k < LTraceLength; ++k) axes[static_cast<std::size_t>(k)] += trace[k] * trace[k];
+  }
+  std::sort(axes.rbegin(), axes.rend());
+  EXPECT_EQ(std::max_element(along.begin(), along.end()), along.begin());
+  EXPECT_GT(std::accumulate(along.begin(), along.begin() + 16, 0.0), 0.95 * std::accumulate(axes.begin(), axes.begin() + 16, 0.0));
 }
 
 TEST(PictureFilter, NeededDotIsTheEdgeOfTheDecision) {
@@ -61,7 +88,11 @@ TEST(PictureFilter, NeededDotIsTheEdgeOfTheDecision) {
         };
         EXPECT_TRUE(reaches(needed)) << tolerance << " " << hueDot;
         EXPECT_FALSE(reaches(needed - 1)) << tolerance << " " << hueDot;
-        EXPECT_LE(filter.NeededDotBound(static_cast<std::int32_t>(hueDot)), needed);
+        // The bound's edge lies below the decision's, and close to it.
+        EXPECT_LE(filter.LineAt(hueDot), static_cast<double>(needed)) << tolerance << " " << hueDot;
+        if (needed <= LTraceLength * 127 * 127) {
+          EXPECT_GT(filter.LineAt(hueDot), static_cast<double>(needed) - 8) << tolerance << " " << hueDot;
+        }
       }
     }
 }
@@ -98,14 +129,16 @@ TEST(PictureFilter, NeverLeavesOutAPairTheDecisionAccepts) {
   for (int tolerance = 0; tolerance <= 10; tolerance += 1)
     for (const std::uint8_t bits : {0x01, 0x41, 0x3F, 0x7F, 0x13}) {
       const auto variants = TPicVariants::FromBits(bits);
-      for (const bool memberCheck : {false, true}) {
-        TPictureFilter filter(records, variants, TEngine::PictureThreshold(tolerance, memberCheck));
+      for (const bool memberCheck : {false, true})
+        for (const TDotKernel kernel : Kernels()) {
+        TPictureFilter filter(records, variants, TEngine::PictureThreshold(tolerance, memberCheck), BlockBoundKernel(kernel));
         for (std::size_t a = 0; a < pictures.size(); ++a)
           for (std::size_t b = 0; b < pictures.size(); ++b) {
             const bool duplicate = JudgePictures(pictures[a]->Sign, pictures[b]->Sign, variants, tolerance, memberCheck).Duplicate;
             const bool kept = filter.MayMatch(static_cast<int>(a), static_cast<int>(b));
             if (duplicate) {
-              ASSERT_TRUE(kept) << a << " " << b << " tolerance " << tolerance << " variants " << int{bits};
+              ASSERT_TRUE(kept) << a << " " << b << " tolerance " << tolerance << " variants " << int{bits}
+                                << " kernel " << static_cast<int>(kernel);
             }
             accepted += duplicate ? 1 : 0;
             leftOut += kept ? 0 : 1;
