@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "xAssert.h"
 #include "xPixan.h"
 #include "xTestFiles.h"
+#include "xTraceKernels.h"
 
 namespace {
 
@@ -170,6 +172,53 @@ TEST(CompareTraces, DifferentLengthsAreAnInternalError) {
   TPicTrace longer(LTraceLength), shorter(HTraceLength);
   EXPECT_THROW(TPixan::CompareTraces(longer, shorter, false), EAssertionFailed);
   EXPECT_THROW(TPixan::CompareTraces(shorter, longer, true), EAssertionFailed);
+}
+
+// Every kernel the processor runs, and CompareTraces itself, give the plain loop's sum for any
+// length: empty, shorter than a vector, ragged tails, and past the 32-bit blocks (70,000 bytes
+// of 255 sum beyond 2^32). The first operand starts one byte off to catch aligned loads.
+TEST(CompareTraces, EveryKernelMatchesThePlainLoop) {
+  struct TFill {
+    const char* Name;
+    int X, Y;  // a byte for every position, or -1 for random bytes
+    std::int64_t SignedEach, UnsignedEach;  // the product of every position, when X and Y are fixed
+  };
+  const TFill fills[] = {{"random", -1, -1, 0, 0},
+                         {"-128 x -128", 0x80, 0x80, 16384, 16384},
+                         {"127 x -128", 0x7F, 0x80, -16256, 16256},
+                         {"255 x 255", 0xFF, 0xFF, 1, 65025},
+                         {"255 x random", 0xFF, -1, 0, 0}};
+  std::mt19937 random(20240611);
+  for (int n : {0, 1, 15, 31, 32, 33, 63, 255, 256, 1023, 1024, 1025, 4096, 70000}) {
+    for (const TFill& fill : fills) {
+      TPicTrace a(n), b(n);
+      std::vector<std::uint8_t> shifted(n + 1);
+      for (int i = 0; i < n; ++i) {
+        a.Bytes(i, static_cast<std::uint8_t>(fill.X < 0 ? random() : fill.X));
+        b.Bytes(i, static_cast<std::uint8_t>(fill.Y < 0 ? random() : fill.Y));
+        shifted[i + 1] = a.Bytes(i);
+      }
+      const std::uint8_t* x = shifted.data() + 1;
+      const std::uint8_t* y = b.Data();
+      const auto* sx = reinterpret_cast<const std::int8_t*>(x);
+      const auto* sy = reinterpret_cast<const std::int8_t*>(y);
+      const std::int64_t signedSum = TraceDotSigned(TTraceKernel::Scalar, sx, sy, n);
+      const std::int64_t unsignedSum = TraceDotUnsigned(TTraceKernel::Scalar, x, y, n);
+      const std::string where = std::string(fill.Name) + ", length " + std::to_string(n);
+      if (fill.Y >= 0) {
+        EXPECT_EQ(signedSum, fill.SignedEach * n) << where;
+        EXPECT_EQ(unsignedSum, fill.UnsignedEach * n) << where;
+      }
+      for (TTraceKernel kernel : {TTraceKernel::Avx2, TTraceKernel::Avx512Vnni}) {
+        if (!TraceKernelAvailable(kernel)) continue;
+        const std::string which = where + ", kernel " + std::to_string(static_cast<int>(kernel));
+        EXPECT_EQ(TraceDotSigned(kernel, sx, sy, n), signedSum) << which;
+        EXPECT_EQ(TraceDotUnsigned(kernel, x, y, n), unsignedSum) << which;
+      }
+      EXPECT_EQ(TPixan::CompareTraces(a, b, false), TPixan::TraceSimilarity(signedSum, false)) << where;
+      EXPECT_EQ(TPixan::CompareTraces(a, b, true), TPixan::TraceSimilarity(unsignedSum, true)) << where;
+    }
+  }
 }
 
 // A copy of a picture, turned or mirrored as variant `element` of the analyser does it; written
