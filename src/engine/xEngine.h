@@ -58,9 +58,12 @@ struct TSearchStats {
   double PrepareSeconds = 0;  // pictures: from the cache or analysed
   double CompareSeconds = 0;
   int PicturesPrepared = 0;
-  // Candidate loop: picture pairs looked at, and those left undecided because they could not match.
+  // Candidate loop: picture pairs looked at, those never handed to the decision because they could
+  // not match (both grouped, below the bound, or scored below the threshold from the filter's own
+  // copy of the traces), and of these the ones the bound ruled out.
   std::int64_t PicturePairs = 0;
   std::int64_t PicturePairsSkipped = 0;
+  std::int64_t PicturePairsBounded = 0;
   TPixanStats Analyser;  // decoding and analysis within the preparation
 };
 

@@ -63,7 +63,7 @@ void TEngine::CompareAllPairsCandidates(int n) {
     std::vector<const TFileData*> records(static_cast<std::size_t>(n), nullptr);
     for (int i = 0; i < n; ++i)
       if (Files(i)->Kind() == TRecordKind::Picture) records[static_cast<std::size_t>(i)] = Files(i);
-    filter = std::make_unique<TPictureFilter>(records, Options.PicVariants, PictureThreshold(Options.Tolerance, false));
+    filter = std::make_unique<TPictureFilter>(records, Options.PicVariants, PictureThreshold(Options.Tolerance, false), true);
   }
   auto isPicture = [&](const TFileData* record) { return Options.PicsComp && record->Kind() == TRecordKind::Picture; };
   auto isMP3 = [&](const TFileData* record) { return Options.MP3Comp && record->Kind() == TRecordKind::MP3; };
@@ -133,8 +133,10 @@ void TEngine::CompareAllPairsCandidates(int n) {
     enter(r);
   }
   if (filter) {
+    filter->Finish();
     Stats_.PicturePairs = filter->Stats().Pairs;
-    Stats_.PicturePairsSkipped = filter->Stats().Grouped + filter->Stats().Bounded;
+    Stats_.PicturePairsSkipped = filter->Stats().Grouped + filter->Stats().Bounded + filter->Stats().Scored;
+    Stats_.PicturePairsBounded = filter->Stats().Bounded;
   }
 }
 

@@ -131,7 +131,8 @@ TEST(PictureFilter, NeverLeavesOutAPairTheDecisionAccepts) {
       const auto variants = TPicVariants::FromBits(bits);
       for (const bool memberCheck : {false, true})
         for (const TDotKernel kernel : Kernels()) {
-        TPictureFilter filter(records, variants, TEngine::PictureThreshold(tolerance, memberCheck), BlockBoundKernel(kernel));
+        TPictureFilter filter(records, variants, TEngine::PictureThreshold(tolerance, memberCheck), false,
+                              BlockBoundKernel(kernel));
         for (std::size_t a = 0; a < pictures.size(); ++a)
           for (std::size_t b = 0; b < pictures.size(); ++b) {
             const bool duplicate = JudgePictures(pictures[a]->Sign, pictures[b]->Sign, variants, tolerance, memberCheck).Duplicate;
