@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <thread>
 
@@ -249,8 +250,8 @@ void TPictureFilter::LookAhead() {
     // The row after the loop's is the loop's own next one: leave it, take the one after.
     const int slot = std::max(next, current + 2);
     if (slot >= rows) return;
-    if (slot > current + Window) {
-      std::this_thread::yield();
+    if (slot > current + Window) {  // far enough ahead: let the loop catch up
+      std::this_thread::sleep_for(std::chrono::microseconds(100));
       continue;
     }
     next = slot + 1;
