@@ -7,6 +7,8 @@
 #include <numeric>
 #include <random>
 
+#include "xTraceDot.h"
+
 namespace {
 
 constexpr int N = LTraceLength;
@@ -56,7 +58,7 @@ void AddOuterPlain(const std::int8_t* x, const double* z, double* y) {
 }
 
 bool HasAvx2() {
-  static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  static const bool avx2 = DotKernelAvailable(TDotKernel::Avx2);  // the same instructions as the bound's kernel
   return avx2;
 }
 
