@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
   engine.NeedRescan = false;
 
   std::printf("%zu pictures, variants %d, %s loop\n\n", names.size(), variants.Bits(), plain ? "plain" : "candidate");
-  std::printf("| tolerance | comparison (wall) | CPU | picture pairs | pruned by the bound | never decided | groups | pictures in groups |\n");
+  std::printf("| tolerance | comparison (wall) | CPU | picture pairs | scored below the threshold | never decided | groups | pictures in groups |\n");
   std::printf("|---|---|---|---|---|---|---|---|\n");
   for (const int tolerance : tolerances) {
     engine.Options.Tolerance = tolerance;
@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
       return stats.PicturePairs > 0 ? 100.0 * static_cast<double>(part) / static_cast<double>(stats.PicturePairs) : 0.0;
     };
     std::printf("| %d | %.2f s | %.2f s | %lld | %.3f %% | %.3f %% | %d | %d |\n", tolerance, stats.CompareSeconds, cpu,
-                static_cast<long long>(stats.PicturePairs), share(stats.PicturePairsBounded),
+                static_cast<long long>(stats.PicturePairs), share(stats.PicturePairsBelow),
                 share(stats.PicturePairsSkipped), engine.GroupCount(), members);
     std::fflush(stdout);
   }

@@ -59,11 +59,11 @@ struct TSearchStats {
   double CompareSeconds = 0;
   int PicturesPrepared = 0;
   // Candidate loop: picture pairs looked at, those never handed to the decision because they could
-  // not match (both grouped, below the bound, or scored below the threshold from the filter's own
-  // copy of the traces), and of these the ones the bound ruled out.
+  // not match (both grouped, or scored below the threshold by the filter), and of these the ones
+  // scored below the threshold.
   std::int64_t PicturePairs = 0;
   std::int64_t PicturePairsSkipped = 0;
-  std::int64_t PicturePairsBounded = 0;
+  std::int64_t PicturePairsBelow = 0;
   TPixanStats Analyser;  // decoding and analysis within the preparation
 };
 

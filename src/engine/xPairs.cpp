@@ -135,8 +135,8 @@ void TEngine::CompareAllPairsCandidates(int n) {
   if (filter) {
     filter->Finish();
     Stats_.PicturePairs = filter->Stats().Pairs;
-    Stats_.PicturePairsSkipped = filter->Stats().Grouped + filter->Stats().Bounded + filter->Stats().Scored;
-    Stats_.PicturePairsBounded = filter->Stats().Bounded;
+    Stats_.PicturePairsSkipped = filter->Stats().Grouped + filter->Stats().Scored;
+    Stats_.PicturePairsBelow = filter->Stats().Scored;
   }
 }
 

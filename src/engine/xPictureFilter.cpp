@@ -4,7 +4,6 @@
 #include <bit>
 #include <chrono>
 #include <cmath>
-#include <thread>
 
 #include "xEngine.h"
 
@@ -13,29 +12,22 @@ namespace {
 // Every dot product of two L-traces lies within +-MaxDot.
 constexpr std::int64_t MaxDot = std::int64_t{LTraceLength} * 128 * 128;
 constexpr double LScale = 127.0 * 127.0, HScale = 255.0 * 255.0;
-constexpr int RestCount = BoundStages + 1;
-// What the bound grants for rounding, in dot units and relative to the product of the two traces'
-// lengths. The coordinates are single precision: a sum of 64 products of them is off by less than
-// 4e-6 of that product, and the score formula's own rounding moves its edge by far less than one
-// unit; both margins are many times that.
+// How far below the decision's edge the tiles' line lies, in dot units: the score formula's
+// single-precision rounding moves the edge by far less than one unit, and the line's own
+// arithmetic by less than a tenth.
 constexpr double LineMargin = 4.0;
-constexpr float RelativeSlack = 2e-5F;
 
-float Up(double x) {
-  float f = static_cast<float>(x);
-  if (static_cast<double>(f) < x) f = std::nextafter(f, INFINITY);
-  return f;
-}
+const std::int8_t NoTrace[LTraceLength] = {};
 
 }  // namespace
 
 TPictureFilter::TPictureFilter(const std::vector<const TFileData*>& records, TPicVariants variants, int threshold,
-                               bool lookAhead, TBlockBound kernel)
-    : Variants_(variants), Threshold_(threshold), Grayscale_(variants.Contains(pvGrayscale)), Kernel_(kernel),
-      TraceKernel_(BestTraceKernel()) {
-  Variant_[VariantCount_++] = pvOriginal;
-  for (int variant = pvRotate180; variant <= pvFlipHorizontal; ++variant)
-    if (variants.Contains(variant)) Variant_[VariantCount_++] = variant;
+                               bool lookAhead, TTileKernel kernel)
+    : Threshold_(threshold), Grayscale_(variants.Contains(pvGrayscale)), Kernel_(kernel) {
+  int variant[LTraceVariants] = {pvOriginal};
+  VariantCount_ = 1;
+  for (int v = pvRotate180; v <= pvFlipHorizontal; ++v)
+    if (variants.Contains(v)) variant[VariantCount_++] = v;
 
   // Score >= T asks (2 S + C) / 3 >= T / 50 - 1, or S >= T / 50 - 1 alone with greyscale on,
   // where S and C are the dot products over 127^2 and 255^2.
@@ -43,18 +35,8 @@ TPictureFilter::TPictureFilter(const std::vector<const TFileData*>& records, TPi
   Line_.Base = static_cast<float>(LScale * 3 * least / 2 - LineMargin);
   Line_.Slope = static_cast<float>(LScale / (2 * HScale));
   Line_.Grey = static_cast<float>(LScale * least - LineMargin);
-  Line_.Slack = RelativeSlack;
   Line_.Grayscale = Grayscale_;
-  Prepare(records);
-  if (lookAhead && Slots_.size() > 4 * BoundBlock && std::thread::hardware_concurrency() > 1) {
-    State_ = std::make_unique<std::atomic<std::uint8_t>[]>(Slots_.size());
-    for (std::size_t j = 0; j < Slots_.size(); ++j) State_[j].store(RowFree, std::memory_order_relaxed);
-    Ahead_.resize(Slots_.size());
-    Worker_ = std::thread([this] { LookAhead(); });
-  }
-}
 
-void TPictureFilter::Prepare(const std::vector<const TFileData*>& records) {
   SlotOf_.assign(records.size(), -1);
   std::vector<const TPicSign*> signs;
   for (std::size_t i = 0; i < records.size(); ++i) {
@@ -64,92 +46,69 @@ void TPictureFilter::Prepare(const std::vector<const TFileData*>& records) {
     TSlot slot;
     slot.Index = static_cast<int>(i);
     slot.Grouped = record->Group != nullptr;
-    // Whatever the bound cannot read is left to the decision, which then fails as it always did.
-    slot.Bounded = sign.IsValid() && sign.HLength() == HTraceLength;
-    for (int v = 0; v < VariantCount_ && slot.Bounded; ++v) slot.Bounded = sign.LLength(Variant_[v]) == LTraceLength;
+    // Whatever the tiles cannot read is left to the decision, which then fails as it always did.
+    slot.Scorable = sign.IsValid() && sign.HLength() == HTraceLength;
+    for (int v = 0; v < VariantCount_ && slot.Scorable; ++v) slot.Scorable = sign.LLength(variant[v]) == LTraceLength;
     SlotOf_[i] = static_cast<int>(Slots_.size());
     Slots_.push_back(slot);
     signs.push_back(&sign);
   }
-  auto trace = [&](std::size_t slot, int variant) {
-    return reinterpret_cast<const std::int8_t*>(signs[slot]->LTrace(variant)->Data());
-  };
 
-  std::vector<const std::int8_t*> samples;
-  for (std::size_t j = 0; j < Slots_.size(); ++j)
-    if (Slots_[j].Bounded) samples.push_back(trace(j, pvOriginal));
-  const TTraceBasis basis(samples);
-
-  const std::size_t blocks = (Slots_.size() + BoundBlock - 1) / BoundBlock;
+  const std::size_t slots = Slots_.size(), blocks = (slots + TileLanes - 1) / TileLanes;
   const auto v = static_cast<std::size_t>(VariantCount_);
-  GroupedMask_.assign(blocks, 0);
-  UnboundedMask_.assign(blocks, 0);
-  Hue_.assign(blocks * HTraceLength * BoundBlock, 0);
-  for (int stage = 0; stage < BoundStages; ++stage)
-    Coords_[stage].assign(blocks * v * static_cast<std::size_t>(BoundCheckpoints[stage + 1] - BoundCheckpoints[stage]) * BoundBlock, 0);
-  Rest_.assign(blocks * v * RestCount * BoundBlock, 0.0F);
-  Inv_.assign(blocks * v * BoundBlock, 0.0F);
-  Absolute_.assign(blocks * v * BoundBlock, 0.0F);
-  for (std::size_t j = 0; j < Slots_.size(); ++j) {
-    const std::uint32_t bit = 1U << (j % BoundBlock);
-    if (Slots_[j].Grouped) GroupedMask_[j / BoundBlock] |= bit;
-    if (!Slots_[j].Bounded) UnboundedMask_[j / BoundBlock] |= bit;
-  }
-  Traces_.assign(Slots_.size() * v, nullptr);
-  HueBytes_.assign(Slots_.size() * HTraceLength, 0);
-  for (std::size_t j = 0; j < Slots_.size(); ++j) {
-    if (!Slots_[j].Bounded) continue;
-    for (std::size_t t = 0; t < v; ++t) Traces_[j * v + t] = trace(j, Variant_[t]);
-    std::copy_n(signs[j]->HTrace().Data(), HTraceLength, &HueBytes_[j * HTraceLength]);
-  }
-  // Projecting every trace is most of the preparation; both halves of the pictures at once, each
-  // writing only its own pictures' values.
-  auto project = [&](std::size_t from, std::size_t to) {
-    for (std::size_t j = from; j < to; ++j) {
-      if (!Slots_[j].Bounded) continue;
-      const int block = static_cast<int>(j / BoundBlock), lane = static_cast<int>(j % BoundBlock);
-      const std::uint8_t* hue = signs[j]->HTrace().Data();
-      for (int k = 0; k < HTraceLength; ++k) HueOf(block)[((k / 2) * BoundBlock + lane) * 2 + k % 2] = hue[k];
+  constexpr auto packedL = static_cast<std::size_t>(PackedLength(LTraceLength));
+  constexpr auto packedH = static_cast<std::size_t>(PackedLength(HTraceLength));
+  // One block more than there are, so that a tile's second block always exists.
+  PackedL_.assign((blocks + 1) * v * packedL, 0);
+  PackedHue_.assign((blocks + 1) * packedH, 0);
+  UnscorableMask_.assign(blocks + 1, 0);
+  RowTrace_.assign(slots, NoTrace);
+  RowHue_.assign(slots * HTraceLength, 0);
+  RowOffset_.assign(slots, 0);
+  HueOffset_.assign((blocks + 1) * TileLanes, 0);
+  for (std::size_t j = 0; j < slots; ++j)
+    if (!Slots_[j].Scorable) UnscorableMask_[j / TileLanes] |= static_cast<std::uint16_t>(1U << (j % TileLanes));
+  // Packing is all the preparation there is: both halves of the blocks at once.
+  auto pack = [&](std::size_t from, std::size_t to) {
+    for (std::size_t block = from; block < to; ++block) {
+      const std::int8_t* traces[TileLanes];
+      const std::uint8_t* hues[TileLanes];
       for (int t = 0; t < VariantCount_; ++t) {
-        const std::int8_t* x = trace(j, Variant_[t]);
-        double coords[BoundDims];
-        basis.Project(x, coords);
-        std::int64_t energy = 0;
-        for (int k = 0; k < LTraceLength; ++k) energy += x[k] * x[k];
-        const std::size_t at = static_cast<std::size_t>(t) * BoundBlock + static_cast<std::size_t>(lane);
-        float* rest = RestOf(block) + static_cast<std::ptrdiff_t>(t) * RestCount * BoundBlock;
-        double inside = 0, absolute = 0;
-        int d = 0;
-        for (int s = 0; s < RestCount; ++s) {
-          for (; d < BoundCheckpoints[s]; ++d) inside += coords[d] * coords[d];
-          // What rounding took from the energy outside is given back, so the length is never short.
-          const auto e = static_cast<double>(energy);
-          rest[s * BoundBlock + lane] = Up(std::sqrt(std::max(e - inside, 0.0) + 1e-9 * e));
+        for (std::size_t l = 0; l < TileLanes; ++l) {
+          const std::size_t j = block * TileLanes + l;
+          traces[l] = j < slots && Slots_[j].Scorable
+                          ? reinterpret_cast<const std::int8_t*>(signs[j]->LTrace(variant[t])->Data())
+                          : nullptr;
         }
-        // Steps of 1/32760 of the coordinates' length: no coordinate and no dot product of two
-        // traces' steps leaves 16 and 32 bits.
-        const double length = std::sqrt(inside);
-        const float inv = length > 0 ? static_cast<float>(length / 32760) : 1.0F;
-        const double steps = 1.0 / static_cast<double>(inv);
-        for (int stage = 0; stage < BoundStages; ++stage) {
-          const int first = BoundCheckpoints[stage], count = BoundCheckpoints[stage + 1] - first;
-          std::int16_t* out = CoordsOf(block, stage) + static_cast<std::ptrdiff_t>(t) * count * BoundBlock;
-          for (int e = 0; e < count; ++e)
-            out[((e / 2) * BoundBlock + lane) * 2 + e % 2] = static_cast<std::int16_t>(std::lrint(coords[first + e] * steps));
-        }
-        for (d = 0; d < BoundDims; ++d) absolute += std::abs(coords[d]);
-        InvOf(block)[at] = inv;
-        AbsoluteOf(block)[at] = Up(absolute * (1 + 1e-9));
+        PackLTraces(traces, &PackedL_[(block * v + static_cast<std::size_t>(t)) * packedL]);
       }
+      for (std::size_t l = 0; l < TileLanes; ++l) {
+        const std::size_t j = block * TileLanes + l;
+        hues[l] = j < slots && Slots_[j].Scorable ? signs[j]->HTrace().Data() : nullptr;
+        if (!hues[l]) continue;
+        RowTrace_[j] = reinterpret_cast<const std::int8_t*>(signs[j]->LTrace(pvOriginal)->Data());
+        RowHTrace(hues[l], &RowHue_[j * HTraceLength]);
+        RowOffset_[j] = RowLOffset(RowTrace_[j]);
+        HueOffset_[j] = ColumnHOffset(hues[l]);
+      }
+      PackHTraces(hues, &PackedHue_[block * packedH]);
     }
   };
-  const std::size_t half = Slots_.size() >= 2 * BoundBlock && std::thread::hardware_concurrency() > 1
-                               ? Slots_.size() / 2 / BoundBlock * BoundBlock
-                               : Slots_.size();
-  std::thread second;
-  if (half < Slots_.size()) second = std::thread(project, half, Slots_.size());
-  project(0, half);
-  if (second.joinable()) second.join();
+  const unsigned cores = std::thread::hardware_concurrency();
+  if (blocks >= 8 && cores > 1) {
+    std::thread second(pack, blocks / 2, blocks);
+    pack(0, blocks / 2);
+    second.join();
+  } else {
+    pack(0, blocks);
+  }
+
+  PanelCount_ = static_cast<int>((slots + PanelRows - 1) / PanelRows);
+  Panels_ = std::make_unique<TPanel[]>(static_cast<std::size_t>(PanelCount_));
+  if (lookAhead && PanelCount_ > 1 && cores > 1) {
+    Ahead_ = 2 * static_cast<int>(cores);
+    for (unsigned w = 0; w < cores; ++w) Workers_.emplace_back([this] { Worker(); });
+  }
 }
 
 std::int64_t TPictureFilter::NeededDot(std::int64_t hueDot) const {
@@ -168,200 +127,152 @@ std::int64_t TPictureFilter::NeededDot(std::int64_t hueDot) const {
 }
 
 double TPictureFilter::LineAt(std::int64_t hueDot) const {
-  const float hue = static_cast<float>(hueDot);
-  const float line = Line_.Base - Line_.Slope * hue;
+  const float line = std::fma(-Line_.Slope, static_cast<float>(hueDot), Line_.Base);
   return Grayscale_ ? std::min(line, Line_.Grey) : line;
 }
 
-void TPictureFilter::LoadRow(int slot, TRow& row) {
-  row.Slot = slot;
-  row.Bounded = Slots_[static_cast<std::size_t>(slot)].Bounded;
-  if (!row.Bounded) return;
-  const int block = slot / BoundBlock, lane = slot % BoundBlock;
-  // The row is always compared by its unchanged trace, variant 0 of its block.
-  auto pair = [](auto low, auto high) {
-    return static_cast<std::int32_t>(static_cast<std::uint16_t>(low) | static_cast<std::uint32_t>(static_cast<std::uint16_t>(high)) << 16);
-  };
-  for (int stage = 0; stage < BoundStages; ++stage) {
-    const std::int16_t* coords = CoordsOf(block, stage);
-    for (int p = 0; p < (BoundCheckpoints[stage + 1] - BoundCheckpoints[stage]) / 2; ++p)
-      row.Bound.Coords[BoundCheckpoints[stage] / 2 + p] = pair(coords[(p * BoundBlock + lane) * 2], coords[(p * BoundBlock + lane) * 2 + 1]);
-  }
-  const std::uint8_t* hue = HueOf(block);
-  for (int p = 0; p < HTraceLength / 2; ++p)
-    row.Bound.Hue[p] = pair(std::int16_t{hue[(p * BoundBlock + lane) * 2]}, std::int16_t{hue[(p * BoundBlock + lane) * 2 + 1]});
-  for (int s = 0; s < RestCount; ++s) row.Bound.Rest[s] = RestOf(block)[s * BoundBlock + lane];
-  row.Bound.Inv = InvOf(block)[lane];
-  row.Bound.Absolute = AbsoluteOf(block)[lane];
-}
-
-std::uint32_t TPictureFilter::BlockCandidates(const TRow& row, int block, std::uint32_t live, TPictureFilterStats& stats) {
-  if (!row.Bounded) return live;
-  const std::uint32_t unbounded = live & UnboundedMask_[static_cast<std::size_t>(block)];
-  const std::uint32_t bounded = live & ~unbounded;
-  if (!bounded) return unbounded;
-  TBoundBlock data{HueOf(block), {}, RestOf(block), InvOf(block), AbsoluteOf(block), VariantCount_};
-  for (int stage = 0; stage < BoundStages; ++stage) data.Coords[stage] = CoordsOf(block, stage);
-  const std::uint32_t kept = Kernel_(row.Bound, data, Line_, bounded);
-  stats.Bounded += std::popcount(bounded & ~kept);
-  return kept | unbounded;
-}
-
-bool TPictureFilter::Reaches(int rowSlot, int slot) const {
-  const auto v = static_cast<std::size_t>(VariantCount_);
-  const auto row = static_cast<std::size_t>(rowSlot), column = static_cast<std::size_t>(slot);
+bool TPictureFilter::Reaches(const TTileOut& tile, int row, int column) const {
   // As JudgePictures scores the pair: the row's unchanged trace against each variant of the other.
-  const std::uint8_t *hueA = &HueBytes_[row * HTraceLength], *hueB = &HueBytes_[column * HTraceLength];
-  std::int32_t hue = 0;  // 32 bytes: a plain loop beats a kernel's setting up
-  for (int k = 0; k < HTraceLength; ++k) hue += hueA[k] * hueB[k];
-  const float colour = TPixan::TraceSimilarity(hue, true);
-  for (std::size_t t = 0; t < v; ++t) {
-    const float structure =
-        TPixan::TraceSimilarity(TraceDotSigned(TraceKernel_, Traces_[row * v], Traces_[column * v + t], LTraceLength), false);
-    if (PictureScore(structure, colour, Grayscale_) >= static_cast<float>(Threshold_)) return true;
-  }
+  const float colour = TPixan::TraceSimilarity(tile.Hue[row][column], true);
+  for (int t = 0; t < VariantCount_; ++t)
+    if (PictureScore(TPixan::TraceSimilarity(tile.L[t][row][column], false), colour, Grayscale_) >=
+        static_cast<float>(Threshold_))
+      return true;
   return false;
 }
 
-void TPictureFilter::ScoreRow(int slot, TRow& row, std::vector<int>& out, TPictureFilterStats& stats) {
-  LoadRow(slot, row);
-  out.clear();
-  stats.Pairs += slot;
-  for (int block = 0; block * BoundBlock < slot; ++block) {
-    const int count = std::min(BoundBlock, slot - block * BoundBlock);
-    for (std::uint32_t kept = BlockCandidates(row, block, (1U << count) - 1, stats); kept; kept &= kept - 1) {
-      const int candidate = block * BoundBlock + std::countr_zero(kept);
-      if (row.Bounded && Slots_[static_cast<std::size_t>(candidate)].Bounded && !Reaches(slot, candidate)) {
-        ++stats.Scored;
-        continue;
+void TPictureFilter::ScorePanel(int panel) {
+  const int first = panel * PanelRows, last = std::min(first + PanelRows, static_cast<int>(Slots_.size()));
+  auto& rows = Panels_[static_cast<std::size_t>(panel)].Rows;
+  rows.assign(static_cast<std::size_t>(last - first), {});
+  const auto v = static_cast<std::size_t>(VariantCount_);
+  constexpr auto packedL = static_cast<std::size_t>(PackedLength(LTraceLength));
+  constexpr auto packedH = static_cast<std::size_t>(PackedLength(HTraceLength));
+  auto tile = std::make_unique<TTileOut>();
+  TTileColumns columns{};
+  columns.Variants = VariantCount_;
+  // Column tiles in order, so that each row's candidates come out ascending; all rows of the
+  // panel against one column tile while its traces are at hand.
+  for (int start = 0; start < last - 1; start += TileColumns) {
+    const auto block = static_cast<std::size_t>(start / TileLanes);
+    for (std::size_t b = 0; b < TileBlocks; ++b) {
+      for (std::size_t t = 0; t < v; ++t) columns.L[t][b] = &PackedL_[((block + b) * v + t) * packedL];
+      columns.Hue[b] = &PackedHue_[(block + b) * packedH];
+    }
+    columns.HOffset = &HueOffset_[block * TileLanes];
+    const std::uint32_t unscorable = UnscorableMask_[block] | std::uint32_t{UnscorableMask_[block + 1]} << TileLanes;
+    for (int group = first; group < last; group += TileRows) {
+      const int end = std::min(group + TileRows, last);
+      if (start >= end - 1) continue;  // every column at or after every row
+      TTileRows tileRows;
+      for (int r = 0; r < TileRows; ++r) {
+        const int slot = group + r;
+        const bool real = slot < end;
+        tileRows.L[r] = real ? RowTrace_[static_cast<std::size_t>(slot)] : NoTrace;
+        tileRows.Hue[r] = real ? &RowHue_[static_cast<std::size_t>(slot) * HTraceLength] : NoTrace;
+        tileRows.LOffset[r] = real ? RowOffset_[static_cast<std::size_t>(slot)] : 0;
       }
-      out.push_back(candidate);
+      Kernel_(tileRows, columns, Line_, *tile);
+      for (int slot = group; slot < end; ++slot) {
+        const int count = std::min(slot - start, TileColumns);  // the columns before the row's
+        if (count <= 0) continue;
+        const std::uint32_t earlier = count == 32 ? ~0U : (1U << count) - 1;
+        std::vector<int>& out = rows[static_cast<std::size_t>(slot - first)];
+        if (!Slots_[static_cast<std::size_t>(slot)].Scorable) {
+          for (int j = 0; j < count; ++j) out.push_back(start + j);
+          continue;
+        }
+        const int r = slot - group;
+        for (std::uint32_t kept = (tile->Pass[r] | unscorable) & earlier; kept; kept &= kept - 1) {
+          const int j = std::countr_zero(kept);
+          if ((unscorable >> j) & 1U || Reaches(*tile, r, j)) out.push_back(start + j);
+        }
+      }
     }
   }
 }
 
-void TPictureFilter::LookAhead() {
-  constexpr int Window = 32;  // rows ahead of the loop at most
-  TRow row;
-  int next = 0;
-  const int rows = static_cast<int>(Slots_.size());
+bool TPictureFilter::Claim(int panel) {
+  std::uint8_t expected = PanelFree;
+  return Panels_[static_cast<std::size_t>(panel)].State.compare_exchange_strong(expected, PanelWorking);
+}
+
+void TPictureFilter::Worker() {
   while (!Quit_.load(std::memory_order_relaxed)) {
     const int current = Current_.load(std::memory_order_acquire);
-    // The row after the loop's is the loop's own next one: leave it, take the one after.
-    const int slot = std::max(next, current + 2);
-    if (slot >= rows) return;
-    if (slot > current + Window) {  // far enough ahead: let the loop catch up
-      std::this_thread::sleep_for(std::chrono::microseconds(100));
+    int panel = -1;
+    for (int p = current; p < std::min(PanelCount_, current + Ahead_ + 1) && panel < 0; ++p)
+      if (Claim(p)) panel = p;
+    if (panel < 0) {
+      if (current + Ahead_ >= PanelCount_ - 1) return;  // every panel left is somebody's
+      std::unique_lock lock(Mutex_);
+      Changed_.wait_for(lock, std::chrono::milliseconds(20), [&] {
+        return Quit_.load() || Current_.load() != current;
+      });
       continue;
     }
-    next = slot + 1;
-    std::uint8_t expected = RowFree;
-    if (!State_[static_cast<std::size_t>(slot)].compare_exchange_strong(expected, RowAhead)) continue;
-    // (the loop may take it over while it is scored: then the scores are dropped)
-    std::vector<int>& scored = Ahead_[static_cast<std::size_t>(slot)];
-    TPictureFilterStats stats;
-    ScoreRow(slot, row, scored, stats);
-    std::atomic<std::uint8_t>& state = State_[static_cast<std::size_t>(slot)];
-    expected = RowAhead;
-    if (state.compare_exchange_strong(expected, RowReady)) {
-      AheadStats_.Pairs += stats.Pairs;
-      AheadStats_.Bounded += stats.Bounded;
-      AheadStats_.Scored += stats.Scored;
-    } else {
-      std::vector<int>().swap(scored);  // the loop did the row itself meanwhile
+    ScorePanel(panel);
+    {
+      std::lock_guard lock(Mutex_);
+      Panels_[static_cast<std::size_t>(panel)].State.store(PanelReady, std::memory_order_release);
     }
+    Changed_.notify_all();
   }
 }
 
 void TPictureFilter::Finish() {
-  if (!Worker_.joinable()) return;
-  Quit_ = true;
-  Worker_.join();
-  Stats_.Pairs += AheadStats_.Pairs;
-  Stats_.Bounded += AheadStats_.Bounded;
-  Stats_.Scored += AheadStats_.Scored;
-  AheadStats_ = {};
+  if (Workers_.empty()) return;
+  {
+    std::lock_guard lock(Mutex_);
+    Quit_ = true;
+  }
+  Changed_.notify_all();
+  for (std::thread& worker : Workers_) worker.join();
+  Workers_.clear();
 }
 
 TPictureFilter::~TPictureFilter() { Finish(); }
 
 void TPictureFilter::BeginRow(int index) {
   const int slot = SlotOf_[static_cast<std::size_t>(index)];
-  Current_.store(slot, std::memory_order_release);
-  Scored_ = nullptr;
-  if (State_) {
-    // A row the look-ahead is still on is done here too rather than waited for.
-    std::atomic<std::uint8_t>& state = State_[static_cast<std::size_t>(slot)];
-    std::uint8_t seen = state.load(std::memory_order_acquire);
-    while (seen != RowReady && !state.compare_exchange_weak(seen, RowTaken)) {
+  const int panel = slot / PanelRows;
+  if (panel != Panel_) {
+    if (Panel_ >= 0) std::vector<std::vector<int>>().swap(Panels_[static_cast<std::size_t>(Panel_)].Rows);
+    Panel_ = panel;
+    {
+      std::lock_guard lock(Mutex_);
+      Current_.store(panel, std::memory_order_release);
     }
-    if (seen == RowReady) {
-      Scored_ = &Ahead_[static_cast<std::size_t>(slot)];
-      ScoredAt_ = 0;
+    Changed_.notify_all();
+    TPanel& own = Panels_[static_cast<std::size_t>(panel)];
+    if (Claim(panel)) {
+      ScorePanel(panel);
+      own.State.store(PanelReady, std::memory_order_release);
+    } else if (own.State.load(std::memory_order_acquire) != PanelReady) {
+      std::unique_lock lock(Mutex_);
+      Changed_.wait(lock, [&] { return own.State.load(std::memory_order_acquire) == PanelReady; });
     }
   }
-  LoadRow(slot, Row_);
-  Block_ = 0;
-  Pending_ = 0;
+  Row_ = &Panels_[static_cast<std::size_t>(panel)].Rows[static_cast<std::size_t>(slot - panel * PanelRows)];
+  RowAt_ = 0;
+  Stats_.Pairs += slot;
+  Stats_.Scored += slot - static_cast<std::int64_t>(Row_->size());
 }
 
 int TPictureFilter::Next(bool rowGrouped) {
-  if (Scored_) {
-    while (ScoredAt_ < Scored_->size()) {
-      const TSlot& candidate = Slots_[static_cast<std::size_t>((*Scored_)[ScoredAt_++])];
-      if (rowGrouped && candidate.Grouped) {
-        ++Stats_.Grouped;
-        continue;
-      }
-      return candidate.Index;
+  while (RowAt_ < Row_->size()) {
+    const TSlot& candidate = Slots_[static_cast<std::size_t>((*Row_)[RowAt_++])];
+    if (rowGrouped && candidate.Grouped) {
+      ++Stats_.Grouped;
+      continue;
     }
-    std::vector<int>().swap(Ahead_[static_cast<std::size_t>(Row_.Slot)]);
-    Scored_ = nullptr;
-    Block_ = Row_.Slot / BoundBlock + 1;  // nothing left of this row
-    return -1;
+    return candidate.Index;
   }
-  const int end = Row_.Slot;  // the slots before the row's
-  for (;;) {
-    while (Pending_) {
-      const int slot = (Block_ - 1) * BoundBlock + std::countr_zero(Pending_);
-      Pending_ &= Pending_ - 1;
-      const TSlot& candidate = Slots_[static_cast<std::size_t>(slot)];
-      if (rowGrouped && candidate.Grouped) {
-        ++Stats_.Grouped;
-        continue;
-      }
-      if (Row_.Bounded && candidate.Bounded && !Reaches(Row_.Slot, slot)) {
-        ++Stats_.Scored;
-        continue;
-      }
-      return candidate.Index;
-    }
-    const int first = Block_ * BoundBlock;
-    if (first >= end) return -1;
-    const int count = std::min(BoundBlock, end - first);
-    std::uint32_t live = (1U << count) - 1;
-    Stats_.Pairs += count;
-    if (rowGrouped) {
-      const std::uint32_t grouped = live & GroupedMask_[static_cast<std::size_t>(Block_)];
-      Stats_.Grouped += std::popcount(grouped);
-      live &= ~grouped;
-    }
-    Pending_ = live ? BlockCandidates(Row_, Block_, live, Stats_) : 0;
-    ++Block_;
-  }
+  return -1;
 }
 
 void TPictureFilter::NoteGrouped(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= SlotOf_.size()) return;
   const int slot = SlotOf_[static_cast<std::size_t>(index)];
-  if (slot < 0) return;
-  Slots_[static_cast<std::size_t>(slot)].Grouped = true;
-  GroupedMask_[static_cast<std::size_t>(slot / BoundBlock)] |= 1U << (slot % BoundBlock);
-}
-
-bool TPictureFilter::MayMatch(int first, int second) {
-  const int a = SlotOf_[static_cast<std::size_t>(first)], b = SlotOf_[static_cast<std::size_t>(second)];
-  if (a < 0 || b < 0) return true;
-  if (Row_.Slot != a) LoadRow(a, Row_);
-  return (BlockCandidates(Row_, b / BoundBlock, 1U << (b % BoundBlock), Stats_) >> (b % BoundBlock)) & 1U;
+  if (slot >= 0) Slots_[static_cast<std::size_t>(slot)].Grouped = true;
 }

@@ -1,77 +1,16 @@
-// The bound behind the picture pairs the candidate loop leaves out: its basis is orthonormal, its
-// edge lies just below the decision's, and no pair the decision accepts is ever left out, by any
-// kernel.
+// The picture pairs the candidate loop leaves out: the tiles' edge lies just below the decision's,
+// and the pairs handed out are exactly those the decision accepts, by any kernel, with or without
+// look-ahead.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
-#include <numeric>
 #include <random>
 
 #include "xEngine.h"
 #include "xPictureFilter.h"
 #include "xSyntheticSignatures.h"
-
-namespace {
-
-std::vector<TDotKernel> Kernels() {  // the kernels this processor runs
-  std::vector<TDotKernel> kernels;
-  for (const TDotKernel kernel : {TDotKernel::Scalar, TDotKernel::Avx2})
-    if (DotKernelAvailable(kernel)) kernels.push_back(kernel);
-  return kernels;
-}
-
-}  // namespace
-
-// The bound rests on the basis being orthonormal, whatever the sample: none, fewer traces than
-// directions, traces all alike, arbitrary bytes, photographs made up.
-TEST(PictureFilter, BasisIsOrthonormalForAnySample) {
-  std::mt19937 random(7);
-  std::vector<std::vector<std::int8_t>> traces;
-  for (int i = 0; i < 300; ++i) {
-    std::vector<std::int8_t> trace(LTraceLength);
-    if (i < 150) {
-      TPicSign sign(TPicVariants{});
-      SyntheticSignature(SyntheticOriginal(random), sign);
-      std::copy_n(reinterpret_cast<const std::int8_t*>(sign.LTrace(pvOriginal)->Data()), LTraceLength, trace.begin());
-    } else {
-      for (auto& x : trace) x = static_cast<std::int8_t>(i % 7 == 0 ? -128 : static_cast<int>(random() % 256) - 128);
-    }
-    traces.push_back(std::move(trace));
-  }
-  std::vector<const std::int8_t*> alike(50, traces[0].data());
-  for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{5}, std::size_t{150}, std::size_t{300}}) {
-    std::vector<const std::int8_t*> samples;
-    for (std::size_t i = 0; i < count; ++i) samples.push_back(traces[i].data());
-    for (const auto& sample : {samples, alike}) {
-      const TTraceBasis basis(sample);
-      std::vector<std::vector<double>> directions;
-      for (int d = 0; d < TTraceBasis::Dims; ++d) directions.push_back(basis.Direction(d));
-      for (int d = 0; d < TTraceBasis::Dims; ++d)
-        for (int e = d; e < TTraceBasis::Dims; ++e) {
-          double dot = 0;
-          for (int k = 0; k < LTraceLength; ++k) dot += directions[d][k] * directions[e][k];
-          ASSERT_NEAR(dot, d == e ? 1.0 : 0.0, 1e-12) << count << " samples, directions " << d << " " << e;
-        }
-    }
-  }
-  // Photographs made up: the first directions hold about as much of their energy as the best
-  // sixteen coefficients do, or more, and the strongest direction comes first.
-  std::vector<const std::int8_t*> photos;
-  for (int i = 0; i < 150; ++i) photos.push_back(traces[static_cast<std::size_t>(i)].data());
-  const TTraceBasis basis(photos);
-  std::vector<double> along(TTraceBasis::Dims, 0.0), axes(LTraceLength, 0.0);
-  for (const std::int8_t* trace : photos) {
-    double coords[TTraceBasis::Dims];
-    basis.Project(trace, coords);
-    for (int d = 0; d < TTraceBasis::Dims; ++d) along[static_cast<std::size_t>(d)] += coords[d] * coords[d];
-    for (int k = 0; k < LTraceLength; ++k) axes[static_cast<std::size_t>(k)] += trace[k] * trace[k];
-  }
-  std::sort(axes.rbegin(), axes.rend());
-  EXPECT_EQ(std::max_element(along.begin(), along.end()), along.begin());
-  EXPECT_GT(std::accumulate(along.begin(), along.begin() + 16, 0.0), 0.95 * std::accumulate(axes.begin(), axes.begin() + 16, 0.0));
-}
 
 TEST(PictureFilter, NeededDotIsTheEdgeOfTheDecision) {
   std::mt19937 random(11);
@@ -88,7 +27,7 @@ TEST(PictureFilter, NeededDotIsTheEdgeOfTheDecision) {
         };
         EXPECT_TRUE(reaches(needed)) << tolerance << " " << hueDot;
         EXPECT_FALSE(reaches(needed - 1)) << tolerance << " " << hueDot;
-        // The bound's edge lies below the decision's, and close to it.
+        // The tiles' edge lies below the decision's, and close to it.
         EXPECT_LE(filter.LineAt(hueDot), static_cast<double>(needed)) << tolerance << " " << hueDot;
         if (needed <= LTraceLength * 127 * 127) {
           EXPECT_GT(filter.LineAt(hueDot), static_cast<double>(needed) - 8) << tolerance << " " << hueDot;
@@ -97,16 +36,18 @@ TEST(PictureFilter, NeededDotIsTheEdgeOfTheDecision) {
     }
 }
 
-// Pairs of made-up signatures around every threshold, and pairs of arbitrary bytes: whenever the
-// decision accepts a pair, the filter keeps it; and it does leave pairs out.
-TEST(PictureFilter, NeverLeavesOutAPairTheDecisionAccepts) {
+// Made-up signatures around every threshold, arbitrary bytes, and signatures the tiles cannot
+// read: for every row the filter hands out exactly the earlier pictures the decision accepts (and
+// the unreadable ones, which the decision turns down itself), in index order, by every kernel, in
+// panels and tiles cut anywhere.
+TEST(PictureFilter, HandsOutExactlyThePairsTheDecisionAccepts) {
   std::mt19937 random(3);
   const auto all = TPicVariants::FromBits(0x3F);
   std::vector<std::unique_ptr<TPicData>> pictures;
   std::vector<const TFileData*> records;
   std::vector<TSyntheticPicture> originals;
-  for (int i = 0; i < 160; ++i) {
-    auto picture = std::make_unique<TPicData>("p" + std::to_string(i), 0, 1, all);
+  for (int i = 0; i < 170; ++i) {
+    auto picture = std::make_unique<TPicData>(std::to_string(i), 0, 1, all);
     if (i % 16 == 15) {  // any bytes at all
       picture->Sign.SetHLength(HTraceLength);
       for (int k = 0; k < HTraceLength; ++k) picture->Sign.HTrace().Bytes(k, static_cast<std::uint8_t>(random()));
@@ -122,30 +63,108 @@ TEST(PictureFilter, NeverLeavesOutAPairTheDecisionAccepts) {
       const float colour = random() % 4 == 0 ? 0.0F : static_cast<float>(random() % 1000) / 1000;
       SyntheticSignature(SyntheticCopy(originals[random() % originals.size()], keep, colour, random), picture->Sign);
     }
+    if (i == 40 || i == 141) picture->Sign.SetHLength(0);  // not valid: never scored
+    if (i == 77) picture->Sign.SetLLength(pvRotate90Left, 0);  // a variant missing
+    if (i == 90) picture->Failed = true;                      // never a candidate
     records.push_back(picture.get());
     pictures.push_back(std::move(picture));
   }
-  int accepted = 0, leftOut = 0;
-  for (int tolerance = 0; tolerance <= 10; tolerance += 1)
-    for (const std::uint8_t bits : {0x01, 0x41, 0x3F, 0x7F, 0x13}) {
-      const auto variants = TPicVariants::FromBits(bits);
-      for (const bool memberCheck : {false, true})
-        for (const TDotKernel kernel : Kernels()) {
-        TPictureFilter filter(records, variants, TEngine::PictureThreshold(tolerance, memberCheck), false,
-                              BlockBoundKernel(kernel));
-        for (std::size_t a = 0; a < pictures.size(); ++a)
-          for (std::size_t b = 0; b < pictures.size(); ++b) {
-            const bool duplicate = JudgePictures(pictures[a]->Sign, pictures[b]->Sign, variants, tolerance, memberCheck).Duplicate;
-            const bool kept = filter.MayMatch(static_cast<int>(a), static_cast<int>(b));
-            if (duplicate) {
-              ASSERT_TRUE(kept) << a << " " << b << " tolerance " << tolerance << " variants " << int{bits}
-                                << " kernel " << static_cast<int>(kernel);
-            }
-            accepted += duplicate ? 1 : 0;
-            leftOut += kept ? 0 : 1;
+  records[100] = nullptr;  // not a picture of this comparison
+  auto scorable = [&](std::size_t i, TPicVariants variants) {
+    const TPicSign& sign = pictures[i]->Sign;
+    bool complete = sign.IsValid() && sign.HLength() == HTraceLength;
+    for (int t = 0; t < LTraceVariants; ++t)
+      if (t == pvOriginal || (t <= pvFlipHorizontal && variants.Contains(t))) complete = complete && sign.LLength(t) == LTraceLength;
+    return complete;
+  };
+  std::vector<int> thresholds;
+  for (int tolerance = 0; tolerance <= 10; ++tolerance)
+    for (const bool memberCheck : {false, true}) thresholds.push_back(TEngine::PictureThreshold(tolerance, memberCheck));
+  std::sort(thresholds.begin(), thresholds.end());
+  thresholds.erase(std::unique(thresholds.begin(), thresholds.end()), thresholds.end());
+  std::vector<TTileKernelKind> kinds;
+  for (const TTileKernelKind kind : {TTileKernelKind::Scalar, TTileKernelKind::Avx512Vnni})
+    if (TileKernelAvailable(kind)) kinds.push_back(kind);
+
+  std::int64_t accepted = 0, turnedDown = 0;
+  for (const std::uint8_t bits : {0x01, 0x41, 0x3F, 0x7F, 0x13}) {
+    const auto variants = TPicVariants::FromBits(bits);
+    // Each pair's best score, as the decision finds it.
+    std::vector<std::vector<float>> scores(pictures.size());
+    for (std::size_t a = 0; a < pictures.size(); ++a)
+      for (std::size_t b = 0; b < a; ++b)
+        scores[a].push_back(scorable(a, variants) && scorable(b, variants)
+                                ? JudgePictures(pictures[a]->Sign, pictures[b]->Sign, variants, 0, false).Score
+                                : 0.0F);
+    for (const int threshold : thresholds)
+      for (const TTileKernelKind kind : kinds) {
+        TPictureFilter filter(records, variants, threshold, false, TileKernel(kind));
+        for (std::size_t a = 1; a < pictures.size(); ++a) {
+          if (!records[a] || records[a]->Failed) continue;
+          std::vector<int> expected, got;
+          for (std::size_t b = 0; b < a; ++b) {
+            if (!records[b] || records[b]->Failed) continue;
+            const bool readable = scorable(a, variants) && scorable(b, variants);
+            const bool duplicate = readable && scores[a][b] >= static_cast<float>(threshold);
+            if (duplicate || !readable) expected.push_back(static_cast<int>(b));
+            (duplicate ? accepted : turnedDown) += readable ? 1 : 0;
           }
+          filter.BeginRow(static_cast<int>(a));
+          for (int c = filter.Next(false); c >= 0; c = filter.Next(false)) got.push_back(c);
+          ASSERT_EQ(got, expected) << "row " << a << " threshold " << threshold << " variants " << int{bits}
+                                   << " kernel " << static_cast<int>(kind);
+        }
+      }
+  }
+  EXPECT_GT(accepted, 20000);
+  EXPECT_GT(turnedDown, 200000);
+}
+
+// Panels scored ahead on threads of their own give the same candidates as panels scored by the
+// loop, and a grouped row passes over grouped pictures.
+TEST(PictureFilter, LookAheadAndGroupsLeaveTheCandidatesAsTheyAre) {
+  std::mt19937 random(9);
+  std::vector<std::unique_ptr<TPicData>> pictures;
+  std::vector<const TFileData*> records;
+  std::vector<TSyntheticPicture> originals;
+  for (int i = 0; i < 3 * TPictureFilter::PanelRows + 37; ++i) {
+    auto picture = std::make_unique<TPicData>(std::to_string(i), 0, 1, TPicVariants{});
+    if (originals.empty() || random() % 4 == 0) {
+      originals.push_back(SyntheticOriginal(random));
+      SyntheticSignature(originals.back(), picture->Sign);
+    } else {
+      SyntheticSignature(SyntheticCopy(originals[random() % originals.size()], 0.8F, 0.8F, random), picture->Sign);
+    }
+    records.push_back(picture.get());
+    pictures.push_back(std::move(picture));
+  }
+  const int threshold = TEngine::PictureThreshold(4, false);
+  TPictureFilter plain(records, TPicVariants{}, threshold), ahead(records, TPicVariants{}, threshold, true);
+  std::int64_t candidates = 0, passedOver = 0;
+  auto isGrouped = [](int index) { return index > 0 && index % 3 == 0; };  // once its own row is done
+  for (int a = 1; a < static_cast<int>(pictures.size()); ++a) {
+    plain.BeginRow(a);
+    ahead.BeginRow(a);
+    std::vector<int> expected, got;
+    for (int c = plain.Next(false); c >= 0; c = plain.Next(false)) {
+      if (isGrouped(a) && isGrouped(c)) {
+        ++passedOver;
+      } else {
+        expected.push_back(c);
       }
     }
-  EXPECT_GT(accepted, 20000);
-  EXPECT_GT(leftOut, 200000);
+    for (int c = ahead.Next(isGrouped(a)); c >= 0; c = ahead.Next(isGrouped(a))) got.push_back(c);
+    ASSERT_EQ(got, expected) << "row " << a;
+    candidates += static_cast<std::int64_t>(got.size());
+    if (isGrouped(a)) {
+      plain.NoteGrouped(a);
+      ahead.NoteGrouped(a);
+    }
+  }
+  ahead.Finish();
+  EXPECT_GT(candidates, 500);
+  EXPECT_GT(passedOver, 50);
+  EXPECT_EQ(ahead.Stats().Pairs, plain.Stats().Pairs);
+  EXPECT_EQ(ahead.Stats().Scored, plain.Stats().Scored);
+  EXPECT_EQ(ahead.Stats().Grouped, passedOver);
 }

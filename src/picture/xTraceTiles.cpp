@@ -1,0 +1,156 @@
+#include "xTraceTiles.h"
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// The row's four bytes of group g, as vpdpbusd reads its signed operand.
+inline std::int32_t Word(const std::int8_t* row, int g) {
+  std::int32_t word;
+  std::memcpy(&word, row + 4 * g, sizeof word);
+  return word;
+}
+
+template <typename T>
+void Pack(const T* const traces[TileLanes], int length, std::uint8_t flip, std::uint8_t* out) {
+  for (int l = 0; l < TileLanes; ++l)
+    for (int k = 0; k < length; ++k)
+      out[((k / 4) * TileLanes + l) * 4 + k % 4] =
+          traces[l] ? static_cast<std::uint8_t>(static_cast<std::uint8_t>(traces[l][k]) ^ flip) : std::uint8_t{0};
+}
+
+// The plain loops, the reference every other kernel must match bit for bit.
+void RowsTimesBlocks(const std::int8_t* const rows[TileRows], const std::uint8_t* const blocks[TileBlocks], int length,
+                     std::int32_t out[TileRows][TileColumns]) {
+  for (int r = 0; r < TileRows; ++r)
+    for (int j = 0; j < TileColumns; ++j) {
+      const std::uint8_t* block = blocks[j / TileLanes];
+      const int lane = j % TileLanes;
+      std::int32_t sum = 0;
+      for (int k = 0; k < length; ++k) sum += rows[r][k] * block[((k / 4) * TileLanes + lane) * 4 + k % 4];
+      out[r][j] = sum;
+    }
+}
+
+float LineOf(const TTileLine& line, std::int32_t hue) {
+  const float edge = std::fma(-line.Slope, static_cast<float>(hue), line.Base);
+  return line.Grayscale ? std::min(edge, line.Grey) : edge;
+}
+
+void TileScalar(const TTileRows& rows, const TTileColumns& columns, const TTileLine& line, TTileOut& out) {
+  RowsTimesBlocks(rows.Hue, columns.Hue, HTraceLength, out.Hue);
+  float edge[TileRows][TileColumns];
+  for (int r = 0; r < TileRows; ++r)
+    for (int j = 0; j < TileColumns; ++j) {
+      out.Hue[r][j] += columns.HOffset[j];
+      edge[r][j] = LineOf(line, out.Hue[r][j]);
+    }
+  std::fill(std::begin(out.Pass), std::end(out.Pass), 0U);
+  for (int t = 0; t < columns.Variants; ++t) {
+    RowsTimesBlocks(rows.L, columns.L[t], LTraceLength, out.L[t]);
+    for (int r = 0; r < TileRows; ++r)
+      for (int j = 0; j < TileColumns; ++j) {
+        out.L[t][r][j] -= rows.LOffset[r];
+        if (static_cast<float>(out.L[t][r][j]) >= edge[r][j]) out.Pass[r] |= 1U << j;
+      }
+  }
+}
+
+#define TS_TILE_TARGET [[gnu::target("avx512f,avx512bw,avx512vl,avx512vnni")]]
+// GCC 12 takes the undefined register behind some AVX-512 intrinsics for an uninitialised value.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+// Each step takes four bytes of every row and of every column: one load per block, one broadcast
+// per row, and a multiply-add into each of the tile's sixteen accumulators.
+template <int Length>
+TS_TILE_TARGET inline void Accumulate(const std::int8_t* const rows[TileRows], const std::uint8_t* const blocks[TileBlocks],
+                                      __m512i (&sums)[TileRows][TileBlocks]) {
+  for (auto& row : sums)
+    for (auto& sum : row) sum = _mm512_setzero_si512();
+  const std::uint8_t *first = blocks[0], *second = blocks[1];
+  for (int g = 0; g < Length / 4; ++g) {
+    const __m512i a = _mm512_loadu_si512(first + 64 * g), b = _mm512_loadu_si512(second + 64 * g);
+    for (int r = 0; r < TileRows; ++r) {
+      const __m512i word = _mm512_set1_epi32(Word(rows[r], g));
+      sums[r][0] = _mm512_dpbusd_epi32(sums[r][0], a, word);
+      sums[r][1] = _mm512_dpbusd_epi32(sums[r][1], b, word);
+    }
+  }
+}
+
+TS_TILE_TARGET void TileAvx512(const TTileRows& rows, const TTileColumns& columns, const TTileLine& line, TTileOut& out) {
+  __m512i sums[TileRows][TileBlocks];
+  Accumulate<HTraceLength>(rows.Hue, columns.Hue, sums);
+  alignas(64) float edge[TileRows][TileColumns];
+  const __m512 base = _mm512_set1_ps(line.Base), slope = _mm512_set1_ps(line.Slope), grey = _mm512_set1_ps(line.Grey);
+  for (int r = 0; r < TileRows; ++r)
+    for (int b = 0; b < TileBlocks; ++b) {
+      const __m512i hue = _mm512_add_epi32(sums[r][b], _mm512_loadu_si512(columns.HOffset + TileLanes * b));
+      _mm512_storeu_si512(&out.Hue[r][TileLanes * b], hue);
+      __m512 at = _mm512_fnmadd_ps(slope, _mm512_cvtepi32_ps(hue), base);
+      if (line.Grayscale) at = _mm512_min_ps(at, grey);
+      _mm512_store_ps(&edge[r][TileLanes * b], at);
+    }
+  std::uint32_t pass[TileRows] = {};
+  for (int t = 0; t < columns.Variants; ++t) {
+    Accumulate<LTraceLength>(rows.L, columns.L[t], sums);
+    for (int r = 0; r < TileRows; ++r)
+      for (int b = 0; b < TileBlocks; ++b) {
+        const __m512i dot = _mm512_sub_epi32(sums[r][b], _mm512_set1_epi32(rows.LOffset[r]));
+        _mm512_storeu_si512(&out.L[t][r][TileLanes * b], dot);
+        const __mmask16 reaches = _mm512_cmp_ps_mask(_mm512_cvtepi32_ps(dot), _mm512_load_ps(&edge[r][TileLanes * b]), _CMP_GE_OQ);
+        pass[r] |= std::uint32_t{reaches} << (TileLanes * b);
+      }
+  }
+  std::copy(std::begin(pass), std::end(pass), std::begin(out.Pass));
+}
+
+#pragma GCC diagnostic pop
+#undef TS_TILE_TARGET
+
+}  // namespace
+
+void PackLTraces(const std::int8_t* const traces[TileLanes], std::uint8_t* out) { Pack(traces, LTraceLength, 0x80, out); }
+
+void PackHTraces(const std::uint8_t* const traces[TileLanes], std::uint8_t* out) { Pack(traces, HTraceLength, 0, out); }
+
+void RowHTrace(const std::uint8_t* trace, std::int8_t* out) {
+  for (int k = 0; k < HTraceLength; ++k) out[k] = static_cast<std::int8_t>(trace[k] ^ 0x80);
+}
+
+std::int32_t RowLOffset(const std::int8_t* trace) {
+  std::int32_t sum = 0;
+  for (int k = 0; k < LTraceLength; ++k) sum += trace[k];
+  return 128 * sum;
+}
+
+std::int32_t ColumnHOffset(const std::uint8_t* trace) {
+  std::int32_t sum = 0;
+  for (int k = 0; k < HTraceLength; ++k) sum += trace[k];
+  return 128 * sum;
+}
+
+bool TileKernelAvailable(TTileKernelKind kind) {
+  switch (kind) {
+    case TTileKernelKind::Scalar:
+      return true;
+    case TTileKernelKind::Avx512Vnni:
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+             __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vnni");
+  }
+  return false;
+}
+
+TTileKernel TileKernel(TTileKernelKind kind) {
+  return kind == TTileKernelKind::Avx512Vnni ? TileAvx512 : TileScalar;
+}
+
+TTileKernel BestTileKernel() {
+  return TileKernel(TileKernelAvailable(TTileKernelKind::Avx512Vnni) ? TTileKernelKind::Avx512Vnni : TTileKernelKind::Scalar);
+}
