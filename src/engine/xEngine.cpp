@@ -1,5 +1,6 @@
 #include "xEngine.h"
 
+#include <algorithm>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -240,16 +241,60 @@ bool TEngine::IsDuplicate(TFileData* a, TFileData* b, bool memberCheck) {
   return ContentEqual(*a, *b);
 }
 
+namespace {
+
+// The members a newcomer is checked against next: their records, a few checks ahead, then their
+// traces, once the records are at hand. Most of a check of two pictures is waiting for memory.
+void PrefetchMembers(const TGroup& group, int at, TPicVariants variants) {
+  constexpr int RecordsAhead = 8, TracesAhead = 4;
+  if (at + RecordsAhead < group.Count()) {
+    const auto* record = reinterpret_cast<const char*>(group.Items(at + RecordsAhead));
+    for (std::size_t line = 0; line < sizeof(TPicData); line += 64) __builtin_prefetch(record + line);
+  }
+  if (at + TracesAhead < group.Count()) {
+    const TFileData* record = group.Items(at + TracesAhead);
+    if (record->Kind() != TRecordKind::Picture) return;
+    const TPicSign& sign = static_cast<const TPicData*>(record)->Sign;
+    for (int variant = pvOriginal; variant <= pvFlipHorizontal; ++variant)
+      if (const TPicTrace* trace = sign.LTrace(variant); trace && (variant == pvOriginal || variants.Contains(variant)))
+        for (int line = 0; line < trace->Length(); line += 64) __builtin_prefetch(trace->Data() + line);
+    if (sign.HLength() > 0) __builtin_prefetch(sign.HTrace().Data());
+  }
+}
+
+}  // namespace
+
 void TEngine::AddPair(TFileData* a, TFileData* b) {
   // Joins `newcomer` to `group` unless, with visual comparison on, it fails to match a member.
   // A second link to a file already in the group stays out: a group never holds one file twice.
+  //
+  // A picture that failed against a picture member fails against it again, so the candidate loop
+  // remembers that member (FailedJoins_): members are only ever added, and a check of two pictures
+  // depends on their signatures alone (the newcomer is never in a group). The next try then fails
+  // at once, unless that member is the new partner, which is not checked: then all are checked.
   auto join = [&](TGroup* group, TFileData* newcomer, TFileData* partner) {
+    const bool remember = FailedJoins_ && Options.PicsComp && newcomer->Kind() == TRecordKind::Picture;
+    std::vector<std::pair<const TGroup*, int>>* failed = nullptr;
+    if (remember) {
+      failed = &(*FailedJoins_)[newcomer];
+      for (const auto& [tried, at] : *failed)
+        if (tried == group && group->Items(at) != partner) return;
+    }
     for (int i = 0; i < group->Count(); ++i) {
+      if (remember) PrefetchMembers(*group, i, Options.PicVariants);
       TFileData* member = group->Items(i);
       if (newcomer->Identity.Known() && member->Identity == newcomer->Identity) return;
-      if (Options.PicsComp && member != partner && !IsDuplicate(newcomer, member, true)) return;
+      if (Options.PicsComp && member != partner && !IsDuplicate(newcomer, member, true)) {
+        if (remember && member->Kind() == TRecordKind::Picture) {
+          auto known = std::find_if(failed->begin(), failed->end(), [&](const auto& entry) { return entry.first == group; });
+          if (known == failed->end()) failed->emplace_back(group, i);
+          else known->second = i;
+        }
+        return;
+      }
     }
     group->Add(newcomer);
+    if (remember) FailedJoins_->erase(newcomer);  // never a newcomer again
   };
   if (a->Group) {
     join(a->Group, b, a);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -199,6 +200,9 @@ private:
   TMask FileMask_, PathMask_;
   bool FileMaskOn = false, PathMaskOn = false;
   std::set<std::pair<std::uint64_t, std::uint64_t>> ScannedFolders;  // device, inode
+  // The candidate loop's record of pictures that failed to join a group: the member each failed
+  // against (AddPair).
+  std::unique_ptr<std::unordered_map<const TFileData*, std::vector<std::pair<const TGroup*, int>>>> FailedJoins_;
   bool Stopped = true;
   TSearchStats Stats_;
 };

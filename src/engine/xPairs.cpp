@@ -82,6 +82,7 @@ void TEngine::CompareAllPairsCandidates(int n) {
       for (const std::string& key : TagKeys(static_cast<const TMP3Data*>(record)->Tag)) byTagField[key].push_back(index);
   };
   PrefetchDigests();
+  FailedJoins_ = std::make_unique<std::unordered_map<const TFileData*, std::vector<std::pair<const TGroup*, int>>>>();
   if (n > 0) enter(0);
   for (int r = 1; r < n; ++r) {
     TFileData* a = Files(r);
@@ -132,6 +133,7 @@ void TEngine::CompareAllPairsCandidates(int n) {
     }
     enter(r);
   }
+  FailedJoins_.reset();
   if (filter) {
     filter->Finish();
     Stats_.PicturePairs = filter->Stats().Pairs;
