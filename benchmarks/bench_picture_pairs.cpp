@@ -58,7 +58,10 @@ int main(int argc, char** argv) {
   std::sort(names.begin(), names.end());
   if (names.size() > count) names.resize(count);
 
-  TStorage storage(home, TInfo());
+  // The engine's settings, and the signature cache it opens with them, in a folder of their own:
+  // closing that cache at the end would otherwise write its empty index over the one filled here.
+  fs::create_directories(home + "/engine");
+  TStorage storage(home + "/engine", TInfo());
   TEngine engine(storage, false);
   engine.AddFolder(folder);
   engine.Options.PicsComp = true;
