@@ -1,4 +1,5 @@
 #include "xEngine.h"
+#include "xPictureFilter.h"
 
 #include <algorithm>
 #include <sys/stat.h>
@@ -245,13 +246,13 @@ namespace {
 
 // The members a newcomer is checked against next: their records, a few checks ahead, then their
 // traces, once the records are at hand. Most of a check of two pictures is waiting for memory.
-void PrefetchMembers(const TGroup& group, int at, TPicVariants variants) {
+void PrefetchMembers(const TGroup& group, int at, TPicVariants variants, bool traces) {
   constexpr int RecordsAhead = 8, TracesAhead = 4;
   if (at + RecordsAhead < group.Count()) {
     const auto* record = reinterpret_cast<const char*>(group.Items(at + RecordsAhead));
     for (std::size_t line = 0; line < sizeof(TPicData); line += 64) __builtin_prefetch(record + line);
   }
-  if (at + TracesAhead < group.Count()) {
+  if (traces && at + TracesAhead < group.Count()) {
     const TFileData* record = group.Items(at + TracesAhead);
     if (record->Kind() != TRecordKind::Picture) return;
     const TPicSign& sign = static_cast<const TPicData*>(record)->Sign;
@@ -280,11 +281,25 @@ void TEngine::AddPair(TFileData* a, TFileData* b) {
       for (const auto& [tried, at] : *failed)
         if (tried == group && group->Items(at) != partner) return;
     }
+    // The candidate loop scores the newcomer against a chunk of members at a time.
+    TPictureFilter* filter = remember ? PictureFilter_ : nullptr;
+    const int threshold = PictureThreshold(Options.Tolerance, true);
+    int chunk = 0, chunkEnd = 0, blocks = 1;  // chunks grow: most newcomers fail early
+    auto passes = [&](int i, TFileData* member) {
+      if (filter && i >= chunkEnd) {
+        chunk = i / TileLanes * TileLanes;
+        filter->CheckMembers(*group, *newcomer, threshold, chunk, blocks, MemberVerdicts_);
+        chunkEnd = chunk + static_cast<int>(MemberVerdicts_.size());
+        blocks = std::min(2 * blocks, RowBlocks);
+      }
+      const int verdict = filter ? MemberVerdicts_[static_cast<std::size_t>(i - chunk)] : -1;
+      return verdict >= 0 ? verdict == 1 : IsDuplicate(newcomer, member, true);
+    };
     for (int i = 0; i < group->Count(); ++i) {
-      if (remember) PrefetchMembers(*group, i, Options.PicVariants);
+      if (remember) PrefetchMembers(*group, i, Options.PicVariants, !filter);
       TFileData* member = group->Items(i);
       if (newcomer->Identity.Known() && member->Identity == newcomer->Identity) return;
-      if (Options.PicsComp && member != partner && !IsDuplicate(newcomer, member, true)) {
+      if (Options.PicsComp && member != partner && !passes(i, member)) {
         if (remember && member->Kind() == TRecordKind::Picture) {
           auto known = std::find_if(failed->begin(), failed->end(), [&](const auto& entry) { return entry.first == group; });
           if (known == failed->end()) failed->emplace_back(group, i);

@@ -68,6 +68,8 @@ struct TSearchStats {
   TPixanStats Analyser;  // decoding and analysis within the preparation
 };
 
+class TPictureFilter;
+
 class TEngine {
 public:
   using TProgressHandler = std::function<void(int percent)>;
@@ -177,8 +179,9 @@ private:
   void CompareAllPairsPlain(int n);
   void CompareAllPairsCandidates(int n);
   void CompareWithSample(int n);
-  // One decision of the comparison phase; false when the search must stop.
-  bool DecidePair(TFileData* a, TFileData* b);
+  // One decision of the comparison phase; false when the search must stop. scored: both are
+  // pictures whose score is known to reach the threshold, so only the rest of the decision is left.
+  bool DecidePair(TFileData* a, TFileData* b, bool scored = false);
   // The status and progress after a row; false when the search must stop.
   bool FinishRow(const std::string& status, int r, int n);
   void PumpEvents();
@@ -203,6 +206,10 @@ private:
   // The candidate loop's record of pictures that failed to join a group: the member each failed
   // against (AddPair).
   std::unique_ptr<std::unordered_map<const TFileData*, std::vector<std::pair<const TGroup*, int>>>> FailedJoins_;
+  // The candidate loop's scores of picture pairs, which also checks newcomers against whole
+  // groups at once (AddPair), and the verdicts of the latest such check.
+  TPictureFilter* PictureFilter_ = nullptr;
+  std::vector<std::int8_t> MemberVerdicts_;
   bool Stopped = true;
   TSearchStats Stats_;
 };

@@ -24,9 +24,10 @@ std::uint64_t DigestKey(const TFileData& record) {
 
 }  // namespace
 
-bool TEngine::DecidePair(TFileData* a, TFileData* b) {
+bool TEngine::DecidePair(TFileData* a, TFileData* b, bool scored) {
   if (b->Failed) return true;
-  if (IsDuplicate(a, b, false)) AddPair(a, b);
+  // What IsDuplicate asks before the score: neither failed (a never is here), not both grouped.
+  if (scored ? !(a->Group && b->Group) : IsDuplicate(a, b, false)) AddPair(a, b);
   if (!Stopped) return true;
   LastError = "Comparison aborted";
   return false;
@@ -64,6 +65,7 @@ void TEngine::CompareAllPairsCandidates(int n) {
     for (int i = 0; i < n; ++i)
       if (Files(i)->Kind() == TRecordKind::Picture) records[static_cast<std::size_t>(i)] = Files(i);
     filter = std::make_unique<TPictureFilter>(records, Options.PicVariants, PictureThreshold(Options.Tolerance, false), true);
+    PictureFilter_ = filter.get();
   }
   auto isPicture = [&](const TFileData* record) { return Options.PicsComp && record->Kind() == TRecordKind::Picture; };
   auto isMP3 = [&](const TFileData* record) { return Options.MP3Comp && record->Kind() == TRecordKind::MP3; };
@@ -115,16 +117,21 @@ void TEngine::CompareAllPairsCandidates(int n) {
       int picture = pictures ? filter->Next(a->Group != nullptr) : -1;
       for (std::size_t next = 0;;) {
         int c;
+        bool scored = false;  // by the filter: then its score reaches the threshold
         if (next < candidates.size() && (picture < 0 || candidates[next] <= picture)) {
           c = candidates[next++];
-          if (c == picture) picture = -2;
+          if (c == picture) {
+            scored = filter->Scored();
+            picture = -2;
+          }
         } else if (picture >= 0) {
           c = picture;
+          scored = filter->Scored();
           picture = -2;
         } else {
           break;
         }
-        if (!DecidePair(a, Files(c))) break;
+        if (!DecidePair(a, Files(c), scored)) break;
         if (filter && a->Group) filter->NoteGrouped(r);
         if (filter && Files(c)->Group) filter->NoteGrouped(c);
         if (picture == -2) picture = filter->Next(a->Group != nullptr);
@@ -134,6 +141,7 @@ void TEngine::CompareAllPairsCandidates(int n) {
     enter(r);
   }
   FailedJoins_.reset();
+  PictureFilter_ = nullptr;
   if (filter) {
     filter->Finish();
     Stats_.PicturePairs = filter->Stats().Pairs;

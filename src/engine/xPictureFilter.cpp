@@ -22,8 +22,9 @@ const std::int8_t NoTrace[LTraceLength] = {};
 }  // namespace
 
 TPictureFilter::TPictureFilter(const std::vector<const TFileData*>& records, TPicVariants variants, int threshold,
-                               bool lookAhead, TTileKernel kernel)
-    : Threshold_(threshold), Grayscale_(variants.Contains(pvGrayscale)), Kernel_(kernel) {
+                               bool lookAhead, TTileKernelKind kernel)
+    : Threshold_(threshold), Grayscale_(variants.Contains(pvGrayscale)), Kernel_(TileKernel(kernel)),
+      RowKernel_(RowKernel(kernel)), RowOut_(std::make_unique<TRowOut>()) {
   int variant[LTraceVariants] = {pvOriginal};
   VariantCount_ = 1;
   for (int v = pvRotate180; v <= pvFlipHorizontal; ++v)
@@ -50,6 +51,7 @@ TPictureFilter::TPictureFilter(const std::vector<const TFileData*>& records, TPi
     slot.Scorable = sign.IsValid() && sign.HLength() == HTraceLength;
     for (int v = 0; v < VariantCount_ && slot.Scorable; ++v) slot.Scorable = sign.LLength(variant[v]) == LTraceLength;
     SlotOf_[i] = static_cast<int>(Slots_.size());
+    SlotByRecord_.emplace(record, static_cast<int>(Slots_.size()));
     Slots_.push_back(slot);
     signs.push_back(&sign);
   }
@@ -65,33 +67,27 @@ TPictureFilter::TPictureFilter(const std::vector<const TFileData*>& records, TPi
   RowTrace_.assign(slots, NoTrace);
   RowHue_.assign(slots * HTraceLength, 0);
   RowOffset_.assign(slots, 0);
+  Traces_.assign(slots * v, nullptr);
+  Hues_.assign(slots, nullptr);
   HueOffset_.assign((blocks + 1) * TileLanes, 0);
   for (std::size_t j = 0; j < slots; ++j)
     if (!Slots_[j].Scorable) UnscorableMask_[j / TileLanes] |= static_cast<std::uint16_t>(1U << (j % TileLanes));
   // Packing is all the preparation there is: both halves of the blocks at once.
   auto pack = [&](std::size_t from, std::size_t to) {
-    for (std::size_t block = from; block < to; ++block) {
-      const std::int8_t* traces[TileLanes];
-      const std::uint8_t* hues[TileLanes];
-      for (int t = 0; t < VariantCount_; ++t) {
-        for (std::size_t l = 0; l < TileLanes; ++l) {
-          const std::size_t j = block * TileLanes + l;
-          traces[l] = j < slots && Slots_[j].Scorable
-                          ? reinterpret_cast<const std::int8_t*>(signs[j]->LTrace(variant[t])->Data())
-                          : nullptr;
-        }
-        PackLTraces(traces, &PackedL_[(block * v + static_cast<std::size_t>(t)) * packedL]);
+    for (std::size_t j = from * TileLanes; j < std::min(to * TileLanes, slots); ++j) {
+      if (!Slots_[j].Scorable) continue;
+      const std::size_t block = j / TileLanes;
+      const int lane = static_cast<int>(j % TileLanes);
+      for (std::size_t t = 0; t < v; ++t) {
+        Traces_[j * v + t] = reinterpret_cast<const std::int8_t*>(signs[j]->LTrace(variant[t])->Data());
+        PackLTrace(Traces_[j * v + t], lane, &PackedL_[(block * v + t) * packedL]);
       }
-      for (std::size_t l = 0; l < TileLanes; ++l) {
-        const std::size_t j = block * TileLanes + l;
-        hues[l] = j < slots && Slots_[j].Scorable ? signs[j]->HTrace().Data() : nullptr;
-        if (!hues[l]) continue;
-        RowTrace_[j] = reinterpret_cast<const std::int8_t*>(signs[j]->LTrace(pvOriginal)->Data());
-        RowHTrace(hues[l], &RowHue_[j * HTraceLength]);
-        RowOffset_[j] = RowLOffset(RowTrace_[j]);
-        HueOffset_[j] = ColumnHOffset(hues[l]);
-      }
-      PackHTraces(hues, &PackedHue_[block * packedH]);
+      const std::uint8_t* hue = Hues_[j] = signs[j]->HTrace().Data();
+      PackHTrace(hue, lane, &PackedHue_[block * packedH]);
+      RowTrace_[j] = reinterpret_cast<const std::int8_t*>(signs[j]->LTrace(pvOriginal)->Data());
+      RowHTrace(hue, &RowHue_[j * HTraceLength]);
+      RowOffset_[j] = RowLOffset(RowTrace_[j]);
+      HueOffset_[j] = ColumnHOffset(hue);
     }
   };
   const unsigned cores = std::thread::hardware_concurrency();
@@ -131,12 +127,72 @@ double TPictureFilter::LineAt(std::int64_t hueDot) const {
   return Grayscale_ ? std::min(line, Line_.Grey) : line;
 }
 
-bool TPictureFilter::Reaches(const TTileOut& tile, int row, int column) const {
-  // As JudgePictures scores the pair: the row's unchanged trace against each variant of the other.
-  const float colour = TPixan::TraceSimilarity(tile.Hue[row][column], true);
+int TPictureFilter::SlotOfRecord(const TFileData* record) const {
+  const auto found = SlotByRecord_.find(record);
+  return found == SlotByRecord_.end() ? -1 : found->second;
+}
+
+void TPictureFilter::CheckMembers(const TGroup& group, const TFileData& newcomer, int threshold, int from, int blocks,
+                                  std::vector<std::int8_t>& verdicts) {
+  const auto v = static_cast<std::size_t>(VariantCount_);
+  constexpr auto packedL = static_cast<std::size_t>(PackedLength(LTraceLength));
+  constexpr auto packedH = static_cast<std::size_t>(PackedLength(HTraceLength));
+  TGroupTraces& packed = Groups_[&group];
+  for (; packed.Count < group.Count(); ++packed.Count) {  // the members that joined since
+    const int at = packed.Count, lane = at % TileLanes;
+    const auto block = static_cast<std::size_t>(at / TileLanes);
+    if (lane == 0) {
+      packed.L.resize((block + 1) * v * packedL, 0);
+      packed.Hue.resize((block + 1) * packedH, 0);
+      packed.HOffset.resize((block + 1) * TileLanes, 0);
+    }
+    const int slot = SlotOfRecord(group.Items(at));
+    const bool scorable = slot >= 0 && Slots_[static_cast<std::size_t>(slot)].Scorable;
+    packed.Scorable.push_back(scorable ? 1 : 0);
+    if (!scorable) continue;
+    const auto s = static_cast<std::size_t>(slot);
+    for (std::size_t t = 0; t < v; ++t) PackLTrace(Traces_[s * v + t], lane, &packed.L[(block * v + t) * packedL]);
+    PackHTrace(Hues_[s], lane, &packed.Hue[block * packedH]);
+    packed.HOffset[static_cast<std::size_t>(at)] = HueOffset_[s];
+  }
+
+  // Blocks past the last member are not there: fewer of them, in the kernel's counts.
+  const int first = from / TileLanes, last = (packed.Count + TileLanes - 1) / TileLanes;
+  int count = std::min(blocks, last - first);
+  while (count & (count - 1)) ++count;  // 1, 2, 4 or 8
+  count = std::min(count, RowBlocks);
+  const int members = std::min(count * TileLanes, packed.Count - first * TileLanes);
+  verdicts.assign(static_cast<std::size_t>(std::max(members, 0)), -1);
+  const int row = SlotOfRecord(&newcomer);
+  if (members <= 0 || row < 0 || !Slots_[static_cast<std::size_t>(row)].Scorable) return;
+  // Blocks the kernel reads beyond the last one take its own data again; their results go unread.
+  TRowColumns columns{};
+  columns.Variants = VariantCount_;
+  columns.Blocks = count;
+  const auto base = static_cast<std::size_t>(first);
+  std::vector<std::int32_t>& offsets = packed.HOffset;
+  offsets.resize(std::max(offsets.size(), (base + static_cast<std::size_t>(count)) * TileLanes), 0);
+  columns.HOffset = &offsets[base * TileLanes];
+  for (int b = 0; b < count; ++b) {
+    const auto block = std::min(base + static_cast<std::size_t>(b), static_cast<std::size_t>(last - 1));
+    for (std::size_t t = 0; t < v; ++t) columns.L[t][b] = &packed.L[(block * v + t) * packedL];
+    columns.Hue[b] = &packed.Hue[block * packedH];
+  }
+  const auto r = static_cast<std::size_t>(row);
+  RowKernel_(RowTrace_[r], &RowHue_[r * HTraceLength], RowOffset_[r], columns, *RowOut_);
+  constexpr std::size_t stride = std::size(TRowOut{}.Hue);
+  for (int j = 0; j < members; ++j)
+    if (packed.Scorable[base * TileLanes + static_cast<std::size_t>(j)])
+      verdicts[static_cast<std::size_t>(j)] = Reaches(RowOut_->Hue[j], &RowOut_->L[0][j], stride, threshold) ? 1 : 0;
+}
+
+bool TPictureFilter::Reaches(std::int32_t hueDot, const std::int32_t* dots, std::size_t stride, int threshold) const {
+  // As JudgePictures scores the pair: the first picture's unchanged trace against each variant
+  // of the other.
+  const float colour = TPixan::TraceSimilarity(hueDot, true);
   for (int t = 0; t < VariantCount_; ++t)
-    if (PictureScore(TPixan::TraceSimilarity(tile.L[t][row][column], false), colour, Grayscale_) >=
-        static_cast<float>(Threshold_))
+    if (PictureScore(TPixan::TraceSimilarity(dots[static_cast<std::size_t>(t) * stride], false), colour, Grayscale_) >=
+        static_cast<float>(threshold))
       return true;
   return false;
 }
@@ -149,6 +205,7 @@ void TPictureFilter::ScorePanel(int panel) {
   constexpr auto packedL = static_cast<std::size_t>(PackedLength(LTraceLength));
   constexpr auto packedH = static_cast<std::size_t>(PackedLength(HTraceLength));
   auto tile = std::make_unique<TTileOut>();
+  constexpr std::size_t stride = TileRows * TileColumns;  // from one variant's dot products to the next
   TTileColumns columns{};
   columns.Variants = VariantCount_;
   // Column tiles in order, so that each row's candidates come out ascending; all rows of the
@@ -179,13 +236,16 @@ void TPictureFilter::ScorePanel(int panel) {
         const std::uint32_t earlier = count == 32 ? ~0U : (1U << count) - 1;
         std::vector<int>& out = rows[static_cast<std::size_t>(slot - first)];
         if (!Slots_[static_cast<std::size_t>(slot)].Scorable) {
-          for (int j = 0; j < count; ++j) out.push_back(start + j);
+          for (int j = 0; j < count; ++j) out.push_back(~(start + j));
           continue;
         }
         const int r = slot - group;
         for (std::uint32_t kept = (tile->Pass[r] | unscorable) & earlier; kept; kept &= kept - 1) {
           const int j = std::countr_zero(kept);
-          if ((unscorable >> j) & 1U || Reaches(*tile, r, j)) out.push_back(start + j);
+          if ((unscorable >> j) & 1U)
+            out.push_back(~(start + j));
+          else if (Reaches(tile->Hue[r][j], &tile->L[0][r][j], stride, Threshold_))
+            out.push_back(start + j);
         }
       }
     }
@@ -261,13 +321,16 @@ void TPictureFilter::BeginRow(int index) {
 
 int TPictureFilter::Next(bool rowGrouped) {
   while (RowAt_ < Row_->size()) {
-    const TSlot& candidate = Slots_[static_cast<std::size_t>((*Row_)[RowAt_++])];
+    const int entry = (*Row_)[RowAt_++];
+    const TSlot& candidate = Slots_[static_cast<std::size_t>(entry >= 0 ? entry : ~entry)];
     if (rowGrouped && candidate.Grouped) {
       ++Stats_.Grouped;
       continue;
     }
+    Scored_ = entry >= 0;
     return candidate.Index;
   }
+  Scored_ = false;
   return -1;
 }
 

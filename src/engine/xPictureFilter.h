@@ -15,8 +15,10 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
+#include "xGroups.h"
 #include "xPicSign.h"
 #include "xRecords.h"
 #include "xTraceTiles.h"
@@ -35,13 +37,16 @@ public:
   // this comparison. Failed pictures never become candidates. lookAhead: panels ahead of the loop
   // are scored on threads of their own.
   TPictureFilter(const std::vector<const TFileData*>& records, TPicVariants variants, int threshold,
-                 bool lookAhead = false, TTileKernel kernel = BestTileKernel());
+                 bool lookAhead = false, TTileKernelKind kernel = BestTileKernelKind());
 
   // Starts on the candidates of `index`, a picture record.
   void BeginRow(int index);
   // The next earlier picture that may be a duplicate of the row's, or -1 when none is left.
   // rowGrouped: the row's picture belongs to a group by now, so grouped pictures are passed over.
   int Next(bool rowGrouped);
+  // Whether the picture Next handed out last was scored, and so reaches the threshold (rather
+  // than being one whose signature the filter cannot read).
+  bool Scored() const { return Scored_; }
   // The record joined a group.
   void NoteGrouped(int index);
 
@@ -50,6 +55,13 @@ public:
   std::int64_t NeededDot(std::int64_t hueDot) const;
   // The tiles' own edge for that colour dot product: never above NeededDot.
   double LineAt(std::int64_t hueDot) const;
+
+  // The checks of `newcomer` against members of `group` (AddPair's, where the newcomer is the
+  // first picture) with this threshold, for the members from `from` (a multiple of TileLanes) on,
+  // up to `blocks` (1, 2, 4 or 8) times TileLanes of them: by member, 1 reaches the threshold, 0
+  // does not, -1 where this filter cannot score the pair (the decision must).
+  void CheckMembers(const TGroup& group, const TFileData& newcomer, int threshold, int from, int blocks,
+                    std::vector<std::int8_t>& verdicts);
 
   // Ends the look-ahead.
   void Finish();
@@ -69,13 +81,23 @@ private:
   enum : std::uint8_t { PanelFree, PanelWorking, PanelReady };
   struct TPanel {
     std::atomic<std::uint8_t> State{PanelFree};
-    std::vector<std::vector<int>> Rows;  // by row of the panel: the candidate slots, ascending
+    // By row of the panel: the candidate slots, ascending; ~slot for a pair that was not scored.
+    std::vector<std::vector<int>> Rows;
   };
 
-  void Prepare(const std::vector<const TFileData*>& records);
+  // The picture members of a group packed as columns, in member order, as far as they were asked.
+  struct TGroupTraces {
+    int Count = 0;
+    std::vector<std::uint8_t> L, Hue;   // by block: [Variants][PackedLength], [PackedLength]
+    std::vector<std::int32_t> HOffset;  // by member, in whole blocks
+    std::vector<std::int8_t> Scorable;  // by member
+  };
+  int SlotOfRecord(const TFileData* record) const;
   // The candidates of every row of the panel.
   void ScorePanel(int panel);
-  bool Reaches(const TTileOut& tile, int row, int column) const;
+  // Whether a pair with these dot products (the L-traces' by variant, `stride` apart) reaches the
+  // threshold.
+  bool Reaches(std::int32_t hueDot, const std::int32_t* dots, std::size_t stride, int threshold) const;
   // Claims the panel for scoring: false when somebody else has.
   bool Claim(int panel);
   void Worker();
@@ -95,12 +117,19 @@ private:
   std::vector<const std::int8_t*> RowTrace_;
   std::vector<std::int8_t> RowHue_;
   std::vector<std::int32_t> RowOffset_, HueOffset_;
+  std::vector<const std::int8_t*> Traces_;  // by slot and variant, for the members' packs
+  std::vector<const std::uint8_t*> Hues_;   // by slot
+  std::unordered_map<const TFileData*, int> SlotByRecord_;
+  std::unordered_map<const TGroup*, TGroupTraces> Groups_;
+  TRowKernel RowKernel_;
+  std::unique_ptr<TRowOut> RowOut_;
   // The panels, and the row the loop is on.
   std::unique_ptr<TPanel[]> Panels_;
   int PanelCount_ = 0;
   int Panel_ = -1;                 // the loop's panel
   const std::vector<int>* Row_ = nullptr;
   std::size_t RowAt_ = 0;
+  bool Scored_ = false;
   TPictureFilterStats Stats_;
   // The look-ahead: workers claim free panels up to Ahead_ past the loop's.
   int Ahead_ = 0;

@@ -16,11 +16,9 @@ inline std::int32_t Word(const std::int8_t* row, int g) {
 }
 
 template <typename T>
-void Pack(const T* const traces[TileLanes], int length, std::uint8_t flip, std::uint8_t* out) {
-  for (int l = 0; l < TileLanes; ++l)
-    for (int k = 0; k < length; ++k)
-      out[((k / 4) * TileLanes + l) * 4 + k % 4] =
-          traces[l] ? static_cast<std::uint8_t>(static_cast<std::uint8_t>(traces[l][k]) ^ flip) : std::uint8_t{0};
+void Pack(const T* trace, int length, std::uint8_t flip, int lane, std::uint8_t* out) {
+  for (int k = 0; k < length; ++k)
+    out[((k / 4) * TileLanes + lane) * 4 + k % 4] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(trace[k]) ^ flip);
 }
 
 // The plain loops, the reference every other kernel must match bit for bit.
@@ -57,6 +55,27 @@ void TileScalar(const TTileRows& rows, const TTileColumns& columns, const TTileL
         out.L[t][r][j] -= rows.LOffset[r];
         if (static_cast<float>(out.L[t][r][j]) >= edge[r][j]) out.Pass[r] |= 1U << j;
       }
+  }
+}
+
+template <int Length>
+void RowTimesBlocks(const std::int8_t* row, const std::uint8_t* const blocks[RowBlocks], int count, std::int32_t* out) {
+  for (int j = 0; j < count * TileLanes; ++j) {
+    const std::uint8_t* block = blocks[j / TileLanes];
+    const int lane = j % TileLanes;
+    std::int32_t sum = 0;
+    for (int k = 0; k < Length; ++k) sum += row[k] * block[((k / 4) * TileLanes + lane) * 4 + k % 4];
+    out[j] = sum;
+  }
+}
+
+void RowScalar(const std::int8_t* l, const std::int8_t* hue, std::int32_t lOffset, const TRowColumns& columns, TRowOut& out) {
+  const int count = columns.Blocks;
+  RowTimesBlocks<HTraceLength>(hue, columns.Hue, count, out.Hue);
+  for (int j = 0; j < count * TileLanes; ++j) out.Hue[j] += columns.HOffset[j];
+  for (int t = 0; t < columns.Variants; ++t) {
+    RowTimesBlocks<LTraceLength>(l, columns.L[t], count, out.L[t]);
+    for (int j = 0; j < count * TileLanes; ++j) out.L[t][j] -= lOffset;
   }
 }
 
@@ -111,14 +130,63 @@ TS_TILE_TARGET void TileAvx512(const TTileRows& rows, const TTileColumns& column
   std::copy(std::begin(pass), std::end(pass), std::begin(out.Pass));
 }
 
+// One row against Blocks blocks. Each block's sum is split over Split accumulators (groups of
+// bytes taken in turn), so that at least four multiply-adds are under way at a time.
+template <int Length, int Blocks>
+TS_TILE_TARGET inline void RowAccumulate(const std::int8_t* row, const std::uint8_t* const blocks[RowBlocks], std::int32_t* out) {
+  constexpr int Split = Blocks >= 4 ? 1 : 4 / Blocks;
+  static_assert((Length / 4) % Split == 0);
+  __m512i sums[Blocks][Split];
+  for (auto& block : sums)
+    for (auto& sum : block) sum = _mm512_setzero_si512();
+  for (int g = 0; g < Length / 4; g += Split)
+    for (int s = 0; s < Split; ++s) {
+      const __m512i word = _mm512_set1_epi32(Word(row, g + s));
+      for (int b = 0; b < Blocks; ++b)
+        sums[b][s] = _mm512_dpbusd_epi32(sums[b][s], _mm512_loadu_si512(blocks[b] + 64 * (g + s)), word);
+    }
+  for (int b = 0; b < Blocks; ++b) {
+    __m512i sum = sums[b][0];
+    for (int s = 1; s < Split; ++s) sum = _mm512_add_epi32(sum, sums[b][s]);
+    _mm512_storeu_si512(out + TileLanes * b, sum);
+  }
+}
+
+template <int Blocks>
+TS_TILE_TARGET void RowBlocksAvx512(const std::int8_t* l, const std::int8_t* hue, std::int32_t lOffset,
+                                    const TRowColumns& columns, TRowOut& out) {
+  RowAccumulate<HTraceLength, Blocks>(hue, columns.Hue, out.Hue);
+  for (int b = 0; b < Blocks; ++b) {
+    std::int32_t* at = out.Hue + TileLanes * b;
+    _mm512_storeu_si512(at, _mm512_add_epi32(_mm512_loadu_si512(at), _mm512_loadu_si512(columns.HOffset + TileLanes * b)));
+  }
+  const __m512i offset = _mm512_set1_epi32(lOffset);
+  for (int t = 0; t < columns.Variants; ++t) {
+    RowAccumulate<LTraceLength, Blocks>(l, columns.L[t], out.L[t]);
+    for (int b = 0; b < Blocks; ++b) {
+      std::int32_t* at = out.L[t] + TileLanes * b;
+      _mm512_storeu_si512(at, _mm512_sub_epi32(_mm512_loadu_si512(at), offset));
+    }
+  }
+}
+
+void RowAvx512(const std::int8_t* l, const std::int8_t* hue, std::int32_t lOffset, const TRowColumns& columns, TRowOut& out) {
+  switch (columns.Blocks) {
+    case 1: return RowBlocksAvx512<1>(l, hue, lOffset, columns, out);
+    case 2: return RowBlocksAvx512<2>(l, hue, lOffset, columns, out);
+    case 4: return RowBlocksAvx512<4>(l, hue, lOffset, columns, out);
+    default: return RowBlocksAvx512<8>(l, hue, lOffset, columns, out);
+  }
+}
+
 #pragma GCC diagnostic pop
 #undef TS_TILE_TARGET
 
 }  // namespace
 
-void PackLTraces(const std::int8_t* const traces[TileLanes], std::uint8_t* out) { Pack(traces, LTraceLength, 0x80, out); }
+void PackLTrace(const std::int8_t* trace, int lane, std::uint8_t* block) { Pack(trace, LTraceLength, 0x80, lane, block); }
 
-void PackHTraces(const std::uint8_t* const traces[TileLanes], std::uint8_t* out) { Pack(traces, HTraceLength, 0, out); }
+void PackHTrace(const std::uint8_t* trace, int lane, std::uint8_t* block) { Pack(trace, HTraceLength, 0, lane, block); }
 
 void RowHTrace(const std::uint8_t* trace, std::int8_t* out) {
   for (int k = 0; k < HTraceLength; ++k) out[k] = static_cast<std::int8_t>(trace[k] ^ 0x80);
@@ -151,6 +219,8 @@ TTileKernel TileKernel(TTileKernelKind kind) {
   return kind == TTileKernelKind::Avx512Vnni ? TileAvx512 : TileScalar;
 }
 
-TTileKernel BestTileKernel() {
-  return TileKernel(TileKernelAvailable(TTileKernelKind::Avx512Vnni) ? TTileKernelKind::Avx512Vnni : TTileKernelKind::Scalar);
+TTileKernelKind BestTileKernelKind() {
+  return TileKernelAvailable(TTileKernelKind::Avx512Vnni) ? TTileKernelKind::Avx512Vnni : TTileKernelKind::Scalar;
 }
+
+TRowKernel RowKernel(TTileKernelKind kind) { return kind == TTileKernelKind::Avx512Vnni ? RowAvx512 : RowScalar; }

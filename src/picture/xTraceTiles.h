@@ -18,11 +18,11 @@ inline constexpr int TileColumns = TileLanes * TileBlocks;
 inline constexpr int MaxTileVariants = LTraceVariants;
 
 // A block's L-traces (each byte plus 128, so that it reads unsigned) or H-traces (as they are),
-// byte 4g + b of lane l at [g][l][b]: PackedLength(n) bytes for traces of length n. A null trace
-// packs as zeros, which contribute nothing.
+// byte 4g + b of lane l at [g][l][b]: PackedLength(n) bytes for traces of length n. These put one
+// trace into its lane; a lane left as zeros gives results that mean nothing.
 constexpr int PackedLength(int traceLength) { return traceLength * TileLanes; }
-void PackLTraces(const std::int8_t* const traces[TileLanes], std::uint8_t* out);
-void PackHTraces(const std::uint8_t* const traces[TileLanes], std::uint8_t* out);
+void PackLTrace(const std::int8_t* trace, int lane, std::uint8_t* block);
+void PackHTrace(const std::uint8_t* trace, int lane, std::uint8_t* block);
 // An H-trace as a row reads it (each byte minus 128, signed).
 void RowHTrace(const std::uint8_t* trace, std::int8_t* out);
 
@@ -62,8 +62,26 @@ struct TTileOut {
 
 using TTileKernel = void (*)(const TTileRows& rows, const TTileColumns& columns, const TTileLine& line, TTileOut& out);
 
+// One picture against Blocks (1, 2, 4 or 8) packed blocks at once (the checks of a picture
+// against the members of a group).
+inline constexpr int RowBlocks = 8;
+struct TRowColumns {
+  const std::uint8_t* L[MaxTileVariants][RowBlocks];
+  const std::uint8_t* Hue[RowBlocks];
+  const std::int32_t* HOffset;  // [Blocks * TileLanes]: ColumnHOffset
+  int Variants;
+  int Blocks;
+};
+struct TRowOut {
+  std::int32_t L[MaxTileVariants][RowBlocks * TileLanes];
+  std::int32_t Hue[RowBlocks * TileLanes];
+};
+using TRowKernel = void (*)(const std::int8_t* l, const std::int8_t* hue, std::int32_t lOffset,
+                            const TRowColumns& columns, TRowOut& out);
+
 enum class TTileKernelKind { Scalar, Avx512Vnni };
 
 bool TileKernelAvailable(TTileKernelKind kind);  // the processor runs it
 TTileKernel TileKernel(TTileKernelKind kind);
-TTileKernel BestTileKernel();  // the fastest kernel this processor runs
+TTileKernelKind BestTileKernelKind();  // the fastest kernel this processor runs
+TRowKernel RowKernel(TTileKernelKind kind);

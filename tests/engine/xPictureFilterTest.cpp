@@ -98,7 +98,7 @@ TEST(PictureFilter, HandsOutExactlyThePairsTheDecisionAccepts) {
                                 : 0.0F);
     for (const int threshold : thresholds)
       for (const TTileKernelKind kind : kinds) {
-        TPictureFilter filter(records, variants, threshold, false, TileKernel(kind));
+        TPictureFilter filter(records, variants, threshold, false, kind);
         for (std::size_t a = 1; a < pictures.size(); ++a) {
           if (!records[a] || records[a]->Failed) continue;
           std::vector<int> expected, got;
@@ -167,4 +167,60 @@ TEST(PictureFilter, LookAheadAndGroupsLeaveTheCandidatesAsTheyAre) {
   EXPECT_EQ(ahead.Stats().Pairs, plain.Stats().Pairs);
   EXPECT_EQ(ahead.Stats().Scored, plain.Stats().Scored);
   EXPECT_EQ(ahead.Stats().Grouped, passedOver);
+}
+
+// A newcomer checked against a whole group at once gives each member the decision's own verdict
+// (or leaves it to the decision where a signature cannot be read), by every kernel, for chunks of
+// every size, while the group grows between checks.
+TEST(PictureFilter, ChecksAgainstAGroupAreTheDecisions) {
+  std::mt19937 random(21);
+  const auto variants = TPicVariants::FromBits(0x13);
+  std::vector<std::unique_ptr<TPicData>> pictures;
+  std::vector<const TFileData*> records;
+  const TSyntheticPicture original = SyntheticOriginal(random);
+  for (int i = 0; i < 300; ++i) {
+    auto picture = std::make_unique<TPicData>(std::to_string(i), 0, 1, TPicVariants::FromBits(0x3F));
+    SyntheticSignature(SyntheticCopy(original, 0.55F + 0.45F * static_cast<float>(random() % 1000) / 1000,
+                                     static_cast<float>(random() % 1000) / 1000, random),
+                       picture->Sign);
+    if (i % 37 == 5) picture->Sign.SetHLength(0);  // cannot be read
+    records.push_back(picture.get());
+    pictures.push_back(std::move(picture));
+  }
+  TPicData stranger("stranger", 0, 1, variants);  // a member the filter was not given
+  SyntheticSignature(SyntheticOriginal(random), stranger.Sign);
+  std::vector<TTileKernelKind> kinds;
+  for (const TTileKernelKind kind : {TTileKernelKind::Scalar, TTileKernelKind::Avx512Vnni})
+    if (TileKernelAvailable(kind)) kinds.push_back(kind);
+  int passed = 0, failed = 0, unknown = 0;
+  for (const TTileKernelKind kind : kinds)
+    for (const int tolerance : {0, 5, 9}) {
+      TPictureFilter filter(records, variants, TEngine::PictureThreshold(tolerance, false), false, kind);
+      const int threshold = TEngine::PictureThreshold(tolerance, true);
+      TGroup group;
+      std::vector<std::int8_t> verdicts;
+      for (std::size_t m = 1; m < pictures.size(); m += 1 + m / 40) {
+        group.Add(m == 150 ? static_cast<TFileData*>(&stranger) : pictures[m].get());
+        const TPicData& newcomer = *pictures[(m * 7) % pictures.size()];
+        const int blocks = 1 << (m % 4);
+        for (int from = 0; from < group.Count(); from += blocks * TileLanes) {
+          filter.CheckMembers(group, newcomer, threshold, from, blocks, verdicts);
+          ASSERT_EQ(static_cast<int>(verdicts.size()), std::min(blocks * TileLanes, group.Count() - from));
+          for (std::size_t j = 0; j < verdicts.size(); ++j) {
+            const auto& member = static_cast<const TPicData&>(*group.Items(from + static_cast<int>(j)));
+            if (!member.Sign.IsValid() || !newcomer.Sign.IsValid() || &member == &stranger) {
+              ASSERT_EQ(verdicts[j], -1) << from + j;
+              ++unknown;
+              continue;
+            }
+            const bool duplicate = JudgePictures(newcomer.Sign, member.Sign, variants, tolerance, true).Duplicate;
+            ASSERT_EQ(verdicts[j], duplicate ? 1 : 0) << "member " << from + j << " tolerance " << tolerance;
+            (duplicate ? passed : failed) += 1;
+          }
+        }
+      }
+    }
+  EXPECT_GT(passed, 1000);
+  EXPECT_GT(failed, 1000);
+  EXPECT_GT(unknown, 10);
 }

@@ -61,17 +61,13 @@ void Fill(TTileFixture& f, std::mt19937& random, int variants, int style) {
   f.Columns.Variants = variants;
   f.Columns.HOffset = f.HOffset.data();
   for (int b = 0; b < TileBlocks; ++b) {
-    const std::int8_t* traces[TileLanes];
-    const std::uint8_t* hues[TileLanes];
     for (int t = 0; t < variants; ++t) {
-      for (int l = 0; l < TileLanes; ++l) traces[l] = f.ColumnL[static_cast<std::size_t>(t)][b * TileLanes + l].data();
       f.Packed[t][b].assign(PackedLength(LTraceLength), 0);
-      PackLTraces(traces, f.Packed[t][b].data());
+      for (int l = 0; l < TileLanes; ++l) PackLTrace(f.ColumnL[static_cast<std::size_t>(t)][b * TileLanes + l].data(), l, f.Packed[t][b].data());
       f.Columns.L[t][b] = f.Packed[t][b].data();
     }
-    for (int l = 0; l < TileLanes; ++l) hues[l] = f.ColumnH[b * TileLanes + l].data();
     f.PackedHue[b].assign(PackedLength(HTraceLength), 0);
-    PackHTraces(hues, f.PackedHue[b].data());
+    for (int l = 0; l < TileLanes; ++l) PackHTrace(f.ColumnH[b * TileLanes + l].data(), l, f.PackedHue[b].data());
     f.Columns.Hue[b] = f.PackedHue[b].data();
   }
 }
@@ -117,4 +113,51 @@ TEST(TraceTiles, EveryKernelGivesThePlainDotProducts) {
     }
   EXPECT_GT(passed, 500);
   EXPECT_GT(failed, 500);
+}
+
+// One row against 1, 2, 4 and 8 blocks, by every kernel: the plain dot products of each lane.
+TEST(TraceTiles, RowKernelsGiveThePlainDotProducts) {
+  std::mt19937 random(8);
+  std::vector<TTileKernelKind> kinds;
+  for (const TTileKernelKind kind : {TTileKernelKind::Scalar, TTileKernelKind::Avx512Vnni})
+    if (TileKernelAvailable(kind)) kinds.push_back(kind);
+  constexpr int variants = 3;
+  std::vector<std::int8_t> row(LTraceLength);
+  std::vector<std::uint8_t> rowHue(HTraceLength);
+  std::vector<std::int8_t> hue(HTraceLength);
+  for (auto& x : row) x = static_cast<std::int8_t>(random() % 2 ? 127 : -128);
+  for (auto& x : rowHue) x = static_cast<std::uint8_t>(random() % 256);
+  RowHTrace(rowHue.data(), hue.data());
+  const int columns = RowBlocks * TileLanes;
+  std::vector<std::vector<std::vector<std::int8_t>>> l(variants, std::vector<std::vector<std::int8_t>>(columns, std::vector<std::int8_t>(LTraceLength)));
+  std::vector<std::vector<std::uint8_t>> h(columns, std::vector<std::uint8_t>(HTraceLength));
+  std::vector<std::vector<std::uint8_t>> packed(variants * RowBlocks, std::vector<std::uint8_t>(PackedLength(LTraceLength)));
+  std::vector<std::vector<std::uint8_t>> packedHue(RowBlocks, std::vector<std::uint8_t>(PackedLength(HTraceLength)));
+  std::vector<std::int32_t> offsets(columns);
+  TRowColumns layout{};
+  layout.Variants = variants;
+  layout.HOffset = offsets.data();
+  for (int j = 0; j < columns; ++j) {
+    const int block = j / TileLanes, lane = j % TileLanes;
+    for (int t = 0; t < variants; ++t) {
+      for (auto& x : l[t][j]) x = static_cast<std::int8_t>(static_cast<int>(random() % 256) - 128);
+      PackLTrace(l[t][j].data(), lane, packed[t * RowBlocks + block].data());
+      layout.L[t][block] = packed[t * RowBlocks + block].data();
+    }
+    for (auto& x : h[j]) x = static_cast<std::uint8_t>(random() % 2 ? 255 : random() % 256);
+    PackHTrace(h[j].data(), lane, packedHue[block].data());
+    layout.Hue[block] = packedHue[block].data();
+    offsets[j] = ColumnHOffset(h[j].data());
+  }
+  for (const TTileKernelKind kind : kinds)
+    for (const int blocks : {1, 2, 4, 8}) {
+      layout.Blocks = blocks;
+      TRowOut out{};
+      RowKernel(kind)(row.data(), hue.data(), RowLOffset(row.data()), layout, out);
+      for (int j = 0; j < blocks * TileLanes; ++j) {
+        ASSERT_EQ(out.Hue[j], TraceDotUnsigned(TTraceKernel::Scalar, rowHue.data(), h[j].data(), HTraceLength)) << blocks << " " << j;
+        for (int t = 0; t < variants; ++t)
+          ASSERT_EQ(out.L[t][j], TraceDotSigned(TTraceKernel::Scalar, row.data(), l[t][j].data(), LTraceLength)) << blocks << " " << t << " " << j;
+      }
+    }
 }
