@@ -233,8 +233,7 @@ bool TEngine::Execute() {
 bool TEngine::IsDuplicate(TFileData* a, TFileData* b, bool memberCheck) {
   if (a->Failed || b->Failed) return false;
   if (a->Group && b->Group) return false;
-  // One file reached twice, or two hard links to it: never a duplicate of itself.
-  if (a->Identity.Known() && a->Identity == b->Identity) return false;
+  if (SameFile(*a, *b)) return false;  // never a duplicate of itself
   if (Options.PicsComp && a->Kind() == TRecordKind::Picture && b->Kind() == TRecordKind::Picture)
     return ComparePictures(a, b, memberCheck);
   if (Options.MP3Comp && a->Kind() == TRecordKind::MP3 && b->Kind() == TRecordKind::MP3)
@@ -284,8 +283,12 @@ void TEngine::AddPair(TFileData* a, TFileData* b) {
     // The candidate loop scores the newcomer against a chunk of members at a time.
     TPictureFilter* filter = remember ? PictureFilter_ : nullptr;
     const int threshold = PictureThreshold(Options.Tolerance, true);
-    int chunk = 0, chunkEnd = 0, blocks = 1;  // chunks grow: most newcomers fail early
+    // Most newcomers that get this far fail against the first or second member, whose traces
+    // many checks share: those two are checked as they are, the rest in chunks that grow.
+    constexpr int CheckedSingly = 2;
+    int chunk = 0, chunkEnd = CheckedSingly, blocks = 1;
     auto passes = [&](int i, TFileData* member) {
+      if (filter && i < CheckedSingly) return IsDuplicate(newcomer, member, true);
       if (filter && i >= chunkEnd) {
         chunk = i / TileLanes * TileLanes;
         filter->CheckMembers(*group, *newcomer, threshold, chunk, blocks, MemberVerdicts_);
@@ -295,10 +298,11 @@ void TEngine::AddPair(TFileData* a, TFileData* b) {
       const int verdict = filter ? MemberVerdicts_[static_cast<std::size_t>(i - chunk)] : -1;
       return verdict >= 0 ? verdict == 1 : IsDuplicate(newcomer, member, true);
     };
+    const bool identity = newcomer->Identity.Known() && (!FailedJoins_ || SharedIdentities_.count(newcomer) > 0);
     for (int i = 0; i < group->Count(); ++i) {
-      if (remember) PrefetchMembers(*group, i, Options.PicVariants, !filter);
+      if (remember && (identity || !filter)) PrefetchMembers(*group, i, Options.PicVariants, !filter);
       TFileData* member = group->Items(i);
-      if (newcomer->Identity.Known() && member->Identity == newcomer->Identity) return;
+      if (identity && SameFile(*newcomer, *member)) return;
       if (Options.PicsComp && member != partner && !passes(i, member)) {
         if (remember && member->Kind() == TRecordKind::Picture) {
           auto known = std::find_if(failed->begin(), failed->end(), [&](const auto& entry) { return entry.first == group; });

@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -209,6 +210,9 @@ private:
   // The candidate loop's scores of picture pairs, which also checks newcomers against whole
   // groups at once (AddPair), and the verdicts of the latest such check.
   TPictureFilter* PictureFilter_ = nullptr;
+  // The candidate loop's records whose identity another record shares (hard links): only these
+  // can meet themselves in a group.
+  std::unordered_set<const TFileData*> SharedIdentities_;
   std::vector<std::int8_t> MemberVerdicts_;
   bool Stopped = true;
   TSearchStats Stats_;

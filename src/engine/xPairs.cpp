@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <unordered_map>
 
 #include "xEngine.h"
@@ -26,8 +27,10 @@ std::uint64_t DigestKey(const TFileData& record) {
 
 bool TEngine::DecidePair(TFileData* a, TFileData* b, bool scored) {
   if (b->Failed) return true;
-  // What IsDuplicate asks before the score: neither failed (a never is here), not both grouped.
-  if (scored ? !(a->Group && b->Group) : IsDuplicate(a, b, false)) AddPair(a, b);
+  // What IsDuplicate asks besides the score: neither failed (a never is here), not both grouped,
+  // not one file twice.
+  const bool duplicate = scored ? !(a->Group && b->Group) && !SameFile(*a, *b) : IsDuplicate(a, b, false);
+  if (duplicate) AddPair(a, b);
   if (!Stopped) return true;
   LastError = "Comparison aborted";
   return false;
@@ -84,6 +87,19 @@ void TEngine::CompareAllPairsCandidates(int n) {
       for (const std::string& key : TagKeys(static_cast<const TMP3Data*>(record)->Tag)) byTagField[key].push_back(index);
   };
   PrefetchDigests();
+  {
+    std::map<std::pair<std::uint64_t, std::uint64_t>, const TFileData*> first;
+    SharedIdentities_.clear();
+    for (int i = 0; i < n; ++i) {
+      const TFileData* record = Files(i);
+      if (!record->Identity.Known()) continue;
+      const auto [at, fresh] = first.try_emplace({record->Identity.Device, record->Identity.Inode}, record);
+      if (!fresh) {
+        SharedIdentities_.insert(at->second);
+        SharedIdentities_.insert(record);
+      }
+    }
+  }
   FailedJoins_ = std::make_unique<std::unordered_map<const TFileData*, std::vector<std::pair<const TGroup*, int>>>>();
   if (n > 0) enter(0);
   for (int r = 1; r < n; ++r) {
@@ -141,6 +157,7 @@ void TEngine::CompareAllPairsCandidates(int n) {
     enter(r);
   }
   FailedJoins_.reset();
+  SharedIdentities_.clear();
   PictureFilter_ = nullptr;
   if (filter) {
     filter->Finish();

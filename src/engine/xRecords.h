@@ -73,6 +73,9 @@ public:
 
 static_assert(sizeof(void*) != 8 || sizeof(TFileData) <= 104, "a plain record grew");
 
+// One file reached twice, or two hard links to it.
+inline bool SameFile(const TFileData& a, const TFileData& b) { return a.Identity.Known() && a.Identity == b.Identity; }
+
 class TPicData final : public TFileData {
 public:
   TPicData(std::string fileName, std::uint32_t time, std::int64_t size, TPicVariants variants)

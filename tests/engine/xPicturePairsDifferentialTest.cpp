@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 
 #include "xEngine.h"
@@ -17,8 +18,8 @@ namespace {
 
 }  // namespace
 
-// Every tolerance, with and without variants and greyscale, with failed pictures and a few plain
-// files among them; the pictures are made once and searched again without rescanning.
+// Every tolerance, with and without variants and greyscale, with failed pictures, hard links and a
+// few plain files among them; the pictures are made once and searched again without rescanning.
 TEST(PicturePairsDifferential, PairsLeftOutChangeNothing) {
   std::int64_t pairs = 0, skipped = 0;
   int groups = 0, largeGroups = 0;
@@ -46,8 +47,18 @@ TEST(PicturePairsDifferential, PairsLeftOutChangeNothing) {
       failed[i] = random() % 25 == 0;
       plainFile[i] = random() % 40 == 0;
     }
-    for (std::size_t i = 0; i < made.size(); ++i)
-      WriteBytes(tree.Path() + "/" + std::to_string(i) + (plainFile[i] ? ".dat" : ".png"), "");
+    // A few pictures are hard links of earlier ones: the same file twice, which a group never holds.
+    for (std::size_t i = 0; i < made.size(); ++i) {
+      const std::string path = tree.Path() + "/" + std::to_string(i) + (plainFile[i] ? ".dat" : ".png");
+      const std::size_t of = random() % (i + 1);
+      if (random() % 20 == 0 && of < i && !plainFile[i] && !plainFile[of]) {
+        std::filesystem::create_hard_link(tree.Path() + "/" + std::to_string(of) + ".png", path);
+        made[i] = made[of];
+        failed[i] = failed[of];
+      } else {
+        WriteBytes(path, "");
+      }
+    }
     for (TEngine* engine : {&fast, &plain}) {
       engine->AddFolder(tree.Path());
       engine->Options.PicsComp = true;
