@@ -1,11 +1,14 @@
 // The comparison phase of a visual search alone: the signatures of a folder of pictures (taken
 // from a signature cache, analysed into it on the first run), then one search per tolerance
 // without rescanning, timed from the first pair to the last. Prints a Markdown table with the
-// share of picture pairs the bound pruned and of those never handed to the decision.
+// share of picture pairs scored below the threshold and of those never handed to the decision, and
+// the peak resident memory of the process.
 //
 // Usage: bench_picture_pairs FOLDER CACHE_HOME [--count N] [--variants BITS] [--tolerances 0,1,..]
 //        [--plain]
 //   BITS: the variant set as a number (1 unchanged only, 127 every variant and greyscale)
+
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -125,5 +128,8 @@ int main(int argc, char** argv) {
                 share(stats.PicturePairsSkipped), engine.GroupCount(), members);
     std::fflush(stdout);
   }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  std::printf("\npeak resident memory: %.0f MB\n", static_cast<double>(usage.ru_maxrss) / 1024);
   return 0;
 }

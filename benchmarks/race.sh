@@ -237,7 +237,7 @@ print(f"| preprocessing on 2 cores against 1 (no cache, mean of 2) | {s(two)} | 
 pairs_tables = ""
 if pairs_note.endswith(".md"):
     pairs_tables = open(pairs_note).read()
-    # The slowest tolerance of each variant set: "| tolerance | wall | CPU | pairs | pruned % | ..."
+    # The slowest tolerance of each variant set: "| tolerance | wall | CPU | pairs | below % | ..."
     sets = [block for block in pairs_tables.split("\n\n") if "| tolerance |" in block]
     slowest = []
     for block in sets:
@@ -248,7 +248,7 @@ if pairs_note.endswith(".md"):
     if len(slowest) == 2:
         (d_wall, d_tol, d_lo, d_hi), (a_wall, a_tol, a_lo, a_hi) = slowest
         print(f"| comparison phase of 50,000 picture signatures, slowest tolerance | default variants {s(d_wall)} "
-              f"(tolerance {d_tol}), all variants {s(a_wall)} (tolerance {a_tol}) | | pruned by the bound: "
+              f"(tolerance {d_tol}), all variants {s(a_wall)} (tolerance {a_tol}) | | scored below the threshold: "
               f"{d_lo:.3g} to {d_hi:.3g} % / {a_lo:.3g} to {a_hi:.3g} % | under 5 s at every tolerance | "
               f"{met(max(d_wall, a_wall) < 5)} |")
     else:

@@ -5,7 +5,7 @@
 # saved at a lower JPEG quality), names shuffled so that copies lie anywhere in the scan order.
 # Signatures are analysed once into a signature cache in the work folder; then every tolerance is
 # searched without rescanning. Prints bench_picture_pairs' table (wall and CPU time of the phase,
-# the shares of picture pairs pruned by the bound and never decided) for the default variant set
+# the shares of picture pairs scored below the threshold and never decided) for the default variant set
 # and for all variants.
 # Usage: benchmarks/visual-pairs.sh [WORK_FOLDER [COUNT]]   (default /tmp/twinsifter-visual-pairs, 50000)
 #        PLAIN=1 benchmarks/visual-pairs.sh ...   the plain loop instead (hours at 50,000)

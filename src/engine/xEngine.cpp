@@ -281,7 +281,7 @@ void TEngine::AddPair(TFileData* a, TFileData* b) {
         if (tried == group && group->Items(at) != partner) return;
     }
     // The candidate loop scores the newcomer against a chunk of members at a time.
-    TPictureFilter* filter = remember ? PictureFilter_ : nullptr;
+    TPictureFilter* filter = remember && PictureFilter_ && PictureFilter_->ChecksMembers() ? PictureFilter_ : nullptr;
     const int threshold = PictureThreshold(Options.Tolerance, true);
     // Most newcomers that get this far fail against the first or second member, whose traces
     // many checks share: those two are checked as they are, the rest in chunks that grow.

@@ -24,7 +24,7 @@ const std::int8_t NoTrace[LTraceLength] = {};
 TPictureFilter::TPictureFilter(const std::vector<const TFileData*>& records, TPicVariants variants, int threshold,
                                bool lookAhead, TTileKernelKind kernel)
     : Threshold_(threshold), Grayscale_(variants.Contains(pvGrayscale)), Kernel_(TileKernel(kernel)),
-      RowKernel_(RowKernel(kernel)), RowOut_(std::make_unique<TRowOut>()) {
+      RowKernel_(RowKernel(kernel)), ChecksMembers_(RowKernelFast(kernel)), RowOut_(std::make_unique<TRowOut>()) {
   int variant[LTraceVariants] = {pvOriginal};
   VariantCount_ = 1;
   for (int v = pvRotate180; v <= pvFlipHorizontal; ++v)
@@ -45,6 +45,7 @@ TPictureFilter::TPictureFilter(const std::vector<const TFileData*>& records, TPi
     if (!record || record->Failed || record->Kind() != TRecordKind::Picture) continue;
     const TPicSign& sign = static_cast<const TPicData&>(*record).Sign;
     TSlot slot;
+    slot.Record = record;
     slot.Index = static_cast<int>(i);
     slot.Grouped = record->Group != nullptr;
     // Whatever the tiles cannot read is left to the decision, which then fails as it always did.
@@ -328,6 +329,16 @@ int TPictureFilter::Next(bool rowGrouped) {
       continue;
     }
     Scored_ = entry >= 0;
+    // The decision reads the next candidate's record: fetch it while this one is decided.
+    for (std::size_t ahead = RowAt_; ahead < std::min(Row_->size(), RowAt_ + 16); ++ahead) {
+      const int next = (*Row_)[ahead];
+      const TSlot& after = Slots_[static_cast<std::size_t>(next >= 0 ? next : ~next)];
+      if (rowGrouped && after.Grouped) continue;
+      const auto* record = reinterpret_cast<const char*>(after.Record);
+      __builtin_prefetch(record);
+      __builtin_prefetch(record + 64);
+      break;
+    }
     return candidate.Index;
   }
   Scored_ = false;

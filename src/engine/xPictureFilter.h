@@ -62,6 +62,8 @@ public:
   // does not, -1 where this filter cannot score the pair (the decision must).
   void CheckMembers(const TGroup& group, const TFileData& newcomer, int threshold, int from, int blocks,
                     std::vector<std::int8_t>& verdicts);
+  // Whether CheckMembers is worth more than checking members one by one on this processor.
+  bool ChecksMembers() const { return ChecksMembers_; }
 
   // Ends the look-ahead.
   void Finish();
@@ -73,6 +75,7 @@ public:
 
 private:
   struct TSlot {
+    const TFileData* Record = nullptr;
     int Index = -1;
     bool Scorable = false;  // a complete signature: otherwise always a candidate
     bool Grouped = false;
@@ -122,6 +125,7 @@ private:
   std::unordered_map<const TFileData*, int> SlotByRecord_;
   std::unordered_map<const TGroup*, TGroupTraces> Groups_;
   TRowKernel RowKernel_;
+  bool ChecksMembers_;
   std::unique_ptr<TRowOut> RowOut_;
   // The panels, and the row the loop is on.
   std::unique_ptr<TPanel[]> Panels_;

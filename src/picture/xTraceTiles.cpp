@@ -39,8 +39,12 @@ float LineOf(const TTileLine& line, std::int32_t hue) {
   return line.Grayscale ? std::min(edge, line.Grey) : edge;
 }
 
-void TileScalar(const TTileRows& rows, const TTileColumns& columns, const TTileLine& line, TTileOut& out) {
-  RowsTimesBlocks(rows.Hue, columns.Hue, HTraceLength, out.Hue);
+using TDots = void (*)(const std::int8_t* const rows[TileRows], const std::uint8_t* const blocks[TileBlocks], int length,
+                       std::int32_t out[TileRows][TileColumns]);
+
+// A tile from a kernel's dot products, with the plain arithmetic after them.
+void TileWith(TDots dots, const TTileRows& rows, const TTileColumns& columns, const TTileLine& line, TTileOut& out) {
+  dots(rows.Hue, columns.Hue, HTraceLength, out.Hue);
   float edge[TileRows][TileColumns];
   for (int r = 0; r < TileRows; ++r)
     for (int j = 0; j < TileColumns; ++j) {
@@ -49,13 +53,17 @@ void TileScalar(const TTileRows& rows, const TTileColumns& columns, const TTileL
     }
   std::fill(std::begin(out.Pass), std::end(out.Pass), 0U);
   for (int t = 0; t < columns.Variants; ++t) {
-    RowsTimesBlocks(rows.L, columns.L[t], LTraceLength, out.L[t]);
+    dots(rows.L, columns.L[t], LTraceLength, out.L[t]);
     for (int r = 0; r < TileRows; ++r)
       for (int j = 0; j < TileColumns; ++j) {
         out.L[t][r][j] -= rows.LOffset[r];
         if (static_cast<float>(out.L[t][r][j]) >= edge[r][j]) out.Pass[r] |= 1U << j;
       }
   }
+}
+
+void TileScalar(const TTileRows& rows, const TTileColumns& columns, const TTileLine& line, TTileOut& out) {
+  TileWith(RowsTimesBlocks, rows, columns, line, out);
 }
 
 template <int Length>
@@ -77,6 +85,51 @@ void RowScalar(const std::int8_t* l, const std::int8_t* hue, std::int32_t lOffse
     RowTimesBlocks<LTraceLength>(l, columns.L[t], count, out.L[t]);
     for (int j = 0; j < count * TileLanes; ++j) out.L[t][j] -= lOffset;
   }
+}
+
+// AVX2 has no multiply-add of bytes into 32 bits that cannot saturate: bytes are widened to 16
+// bits and multiplied in pairs (vpmaddwd), whose sums 32 bits hold exactly. Two rows against one
+// block at a time: lanes 4q .. 4q + 3 of the block in sums[q], two partial sums per lane.
+template <int Length>
+[[gnu::target("avx2")]] inline void AccumulateAvx2(const std::int8_t* first, const std::int8_t* second, const std::uint8_t* block,
+                                                   std::int32_t* outFirst, std::int32_t* outSecond) {
+  __m256i a[4], b[4];
+  for (int q = 0; q < 4; ++q) a[q] = b[q] = _mm256_setzero_si256();
+  for (int g = 0; g < Length / 4; ++g) {
+    const __m256i x = _mm256_cvtepi8_epi16(_mm_set1_epi32(Word(first, g)));
+    const __m256i y = _mm256_cvtepi8_epi16(_mm_set1_epi32(Word(second, g)));
+    for (int q = 0; q < 4; ++q) {
+      const __m256i c = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 64 * g + 16 * q)));
+      a[q] = _mm256_add_epi32(a[q], _mm256_madd_epi16(c, x));
+      b[q] = _mm256_add_epi32(b[q], _mm256_madd_epi16(c, y));
+    }
+  }
+  alignas(32) std::int32_t partial[2][4][8];
+  for (int q = 0; q < 4; ++q) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(partial[0][q]), a[q]);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(partial[1][q]), b[q]);
+  }
+  for (int l = 0; l < TileLanes; ++l) {
+    const int q = l / 4, at = 2 * (l % 4);
+    outFirst[l] = partial[0][q][at] + partial[0][q][at + 1];
+    outSecond[l] = partial[1][q][at] + partial[1][q][at + 1];
+  }
+}
+
+[[gnu::target("avx2")]] void RowsTimesBlocksAvx2(const std::int8_t* const rows[TileRows], const std::uint8_t* const blocks[TileBlocks],
+                                                 int length, std::int32_t out[TileRows][TileColumns]) {
+  for (int r = 0; r < TileRows; r += 2)
+    for (int b = 0; b < TileBlocks; ++b) {
+      std::int32_t *first = &out[r][TileLanes * b], *second = &out[r + 1][TileLanes * b];
+      if (length == LTraceLength)
+        AccumulateAvx2<LTraceLength>(rows[r], rows[r + 1], blocks[b], first, second);
+      else
+        AccumulateAvx2<HTraceLength>(rows[r], rows[r + 1], blocks[b], first, second);
+    }
+}
+
+void TileAvx2(const TTileRows& rows, const TTileColumns& columns, const TTileLine& line, TTileOut& out) {
+  TileWith(RowsTimesBlocksAvx2, rows, columns, line, out);
 }
 
 #define TS_TILE_TARGET [[gnu::target("avx512f,avx512bw,avx512vl,avx512vnni")]]
@@ -208,6 +261,8 @@ bool TileKernelAvailable(TTileKernelKind kind) {
   switch (kind) {
     case TTileKernelKind::Scalar:
       return true;
+    case TTileKernelKind::Avx2:
+      return __builtin_cpu_supports("avx2");
     case TTileKernelKind::Avx512Vnni:
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
              __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vnni");
@@ -216,11 +271,21 @@ bool TileKernelAvailable(TTileKernelKind kind) {
 }
 
 TTileKernel TileKernel(TTileKernelKind kind) {
-  return kind == TTileKernelKind::Avx512Vnni ? TileAvx512 : TileScalar;
+  switch (kind) {
+    case TTileKernelKind::Avx512Vnni:
+      return TileAvx512;
+    case TTileKernelKind::Avx2:
+      return TileAvx2;
+    case TTileKernelKind::Scalar:
+      break;
+  }
+  return TileScalar;
 }
 
 TTileKernelKind BestTileKernelKind() {
-  return TileKernelAvailable(TTileKernelKind::Avx512Vnni) ? TTileKernelKind::Avx512Vnni : TTileKernelKind::Scalar;
+  for (const TTileKernelKind kind : {TTileKernelKind::Avx512Vnni, TTileKernelKind::Avx2})
+    if (TileKernelAvailable(kind)) return kind;
+  return TTileKernelKind::Scalar;
 }
 
 TRowKernel RowKernel(TTileKernelKind kind) { return kind == TTileKernelKind::Avx512Vnni ? RowAvx512 : RowScalar; }

@@ -79,9 +79,12 @@ struct TRowOut {
 using TRowKernel = void (*)(const std::int8_t* l, const std::int8_t* hue, std::int32_t lOffset,
                             const TRowColumns& columns, TRowOut& out);
 
-enum class TTileKernelKind { Scalar, Avx512Vnni };
+// The row kernel of Avx2 is the plain one: the checks against a group are only worth their
+// packing where the kernel is fast (RowKernelFast).
+enum class TTileKernelKind { Scalar, Avx2, Avx512Vnni };
 
 bool TileKernelAvailable(TTileKernelKind kind);  // the processor runs it
 TTileKernel TileKernel(TTileKernelKind kind);
 TTileKernelKind BestTileKernelKind();  // the fastest kernel this processor runs
 TRowKernel RowKernel(TTileKernelKind kind);
+inline bool RowKernelFast(TTileKernelKind kind) { return kind == TTileKernelKind::Avx512Vnni; }
