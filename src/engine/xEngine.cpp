@@ -274,13 +274,14 @@ void TEngine::AddPair(TFileData* a, TFileData* b) {
   // at once, unless that member is the new partner, which is not checked: then all are checked.
   auto join = [&](TGroup* group, TFileData* newcomer, TFileData* partner) {
     const bool remember = FailedJoins_ && Options.PicsComp && newcomer->Kind() == TRecordKind::Picture;
-    std::vector<std::pair<const TGroup*, int>>* failed = nullptr;
+    TFailedJoins::mapped_type* failed = nullptr;
     if (remember) {
       failed = &(*FailedJoins_)[newcomer];
       for (const auto& [tried, at] : *failed)
         if (tried == group && group->Items(at) != partner) return;
     }
-    // The candidate loop scores the newcomer against a chunk of members at a time.
+    // The candidate loop scores the newcomer against a chunk of members at a time, and compares
+    // identities only where another record shares the newcomer's.
     TPictureFilter* filter = remember && PictureFilter_ && PictureFilter_->ChecksMembers() ? PictureFilter_ : nullptr;
     const int threshold = PictureThreshold(Options.Tolerance, true);
     // Most newcomers that get this far fail against the first or second member, whose traces

@@ -204,9 +204,10 @@ private:
   TMask FileMask_, PathMask_;
   bool FileMaskOn = false, PathMaskOn = false;
   std::set<std::pair<std::uint64_t, std::uint64_t>> ScannedFolders;  // device, inode
-  // The candidate loop's record of pictures that failed to join a group: the member each failed
-  // against (AddPair).
-  std::unique_ptr<std::unordered_map<const TFileData*, std::vector<std::pair<const TGroup*, int>>>> FailedJoins_;
+  // The candidate loop's record of pictures that failed to join a group: by newcomer, each group
+  // with the member it failed against (AddPair).
+  using TFailedJoins = std::unordered_map<const TFileData*, std::vector<std::pair<const TGroup*, int>>>;
+  std::unique_ptr<TFailedJoins> FailedJoins_;
   // The candidate loop's scores of picture pairs, which also checks newcomers against whole
   // groups at once (AddPair), and the verdicts of the latest such check.
   TPictureFilter* PictureFilter_ = nullptr;

@@ -100,7 +100,7 @@ void TEngine::CompareAllPairsCandidates(int n) {
       }
     }
   }
-  FailedJoins_ = std::make_unique<std::unordered_map<const TFileData*, std::vector<std::pair<const TGroup*, int>>>>();
+  FailedJoins_ = std::make_unique<TFailedJoins>();
   if (n > 0) enter(0);
   for (int r = 1; r < n; ++r) {
     TFileData* a = Files(r);
