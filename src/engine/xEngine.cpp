@@ -280,15 +280,22 @@ void TEngine::AddPair(TFileData* a, TFileData* b) {
       for (const auto& [tried, at] : *failed)
         if (tried == group && group->Items(at) != partner) return;
     }
-    // The candidate loop scores the newcomer against a chunk of members at a time, and compares
+    // The candidate loop reads the checks off the row's scores where the newcomer is the row's
+    // picture, or else scores the newcomer against a chunk of members at a time; it compares
     // identities only where another record shares the newcomer's.
-    TPictureFilter* filter = remember && PictureFilter_ && PictureFilter_->ChecksMembers() ? PictureFilter_ : nullptr;
     const int threshold = PictureThreshold(Options.Tolerance, true);
+    TPictureFilter* filter = remember ? PictureFilter_ : nullptr;
+    const std::vector<int>* fromRow = filter && filter->ChecksFromRow(*newcomer, threshold) ? &filter->MemberSlots(*group) : nullptr;
+    if (filter && !fromRow && !filter->ChecksMembers()) filter = nullptr;
     // Most newcomers that get this far fail against the first or second member, whose traces
     // many checks share: those two are checked as they are, the rest in chunks that grow.
     constexpr int CheckedSingly = 2;
     int chunk = 0, chunkEnd = CheckedSingly, blocks = 1;
     auto passes = [&](int i, TFileData* member) {
+      if (fromRow) {
+        const int verdict = filter->RowVerdict((*fromRow)[static_cast<std::size_t>(i)]);
+        return verdict >= 0 ? verdict == 1 : IsDuplicate(newcomer, member, true);
+      }
       if (filter && i < CheckedSingly) return IsDuplicate(newcomer, member, true);
       if (filter && i >= chunkEnd) {
         chunk = i / TileLanes * TileLanes;

@@ -16,6 +16,10 @@ constexpr double LScale = 127.0 * 127.0, HScale = 255.0 * 255.0;
 // single-precision rounding moves the edge by far less than one unit, and the line's own
 // arithmetic by less than a tenth.
 constexpr double LineMargin = 4.0;
+// A pair whose dot product lies this far above the line reaches the threshold whatever the
+// rounding (the line lies less than 8 below the edge): only the pairs between are scored as the
+// decision scores them.
+constexpr float SureMargin = 32.0F;
 
 const std::int8_t NoTrace[LTraceLength] = {};
 
@@ -47,7 +51,6 @@ TPictureFilter::TPictureFilter(const std::vector<const TFileData*>& records, TPi
     TSlot slot;
     slot.Record = record;
     slot.Index = static_cast<int>(i);
-    slot.Grouped = record->Group != nullptr;
     // Whatever the tiles cannot read is left to the decision, which then fails as it always did.
     slot.Scorable = sign.IsValid() && sign.HLength() == HTraceLength;
     for (int v = 0; v < VariantCount_ && slot.Scorable; ++v) slot.Scorable = sign.LLength(variant[v]) == LTraceLength;
@@ -65,6 +68,12 @@ TPictureFilter::TPictureFilter(const std::vector<const TFileData*>& records, TPi
   PackedL_.assign((blocks + 1) * v * packedL, 0);
   PackedHue_.assign((blocks + 1) * packedH, 0);
   UnscorableMask_.assign(blocks + 1, 0);
+  Unscorable_.assign(slots / 64 + 1, 0);
+  Grouped_.assign(slots / 64 + 1, 0);
+  for (std::size_t j = 0; j < slots; ++j) {
+    if (!Slots_[j].Scorable) Unscorable_[j / 64] |= std::uint64_t{1} << (j % 64);
+    if (Slots_[j].Record->Group) Grouped_[j / 64] |= std::uint64_t{1} << (j % 64);
+  }
   RowTrace_.assign(slots, NoTrace);
   RowHue_.assign(slots * HTraceLength, 0);
   RowOffset_.assign(slots, 0);
@@ -138,6 +147,7 @@ void TPictureFilter::CheckMembers(const TGroup& group, const TFileData& newcomer
   const auto v = static_cast<std::size_t>(VariantCount_);
   constexpr auto packedL = static_cast<std::size_t>(PackedLength(LTraceLength));
   constexpr auto packedH = static_cast<std::size_t>(PackedLength(HTraceLength));
+  MemberSlots(group);
   TGroupTraces& packed = Groups_[&group];
   for (; packed.Count < group.Count(); ++packed.Count) {  // the members that joined since
     const int at = packed.Count, lane = at % TileLanes;
@@ -147,7 +157,7 @@ void TPictureFilter::CheckMembers(const TGroup& group, const TFileData& newcomer
       packed.Hue.resize((block + 1) * packedH, 0);
       packed.HOffset.resize((block + 1) * TileLanes, 0);
     }
-    const int slot = SlotOfRecord(group.Items(at));
+    const int slot = packed.Slots[static_cast<std::size_t>(at)];
     const bool scorable = slot >= 0 && Slots_[static_cast<std::size_t>(slot)].Scorable;
     packed.Scorable.push_back(scorable ? 1 : 0);
     if (!scorable) continue;
@@ -187,6 +197,24 @@ void TPictureFilter::CheckMembers(const TGroup& group, const TFileData& newcomer
       verdicts[static_cast<std::size_t>(j)] = Reaches(RowOut_->Hue[j], &RowOut_->L[0][j], stride, threshold) ? 1 : 0;
 }
 
+bool TPictureFilter::ChecksFromRow(const TFileData& newcomer, int threshold) const {
+  return RowSlot_ >= 0 && RowScorable_ && threshold == Threshold_ &&
+         Slots_[static_cast<std::size_t>(RowSlot_)].Record == &newcomer;
+}
+
+const std::vector<int>& TPictureFilter::MemberSlots(const TGroup& group) {
+  std::vector<int>& slots = Groups_[&group].Slots;
+  for (auto at = static_cast<int>(slots.size()); at < group.Count(); ++at) slots.push_back(SlotOfRecord(group.Items(at)));
+  return slots;
+}
+
+bool TPictureFilter::Sure(std::int32_t hueDot, const std::int32_t* dots, std::size_t stride) const {
+  const auto least = static_cast<float>(LineAt(hueDot)) + SureMargin;
+  for (int t = 0; t < VariantCount_; ++t)
+    if (static_cast<float>(dots[static_cast<std::size_t>(t) * stride]) >= least) return true;
+  return false;
+}
+
 bool TPictureFilter::Reaches(std::int32_t hueDot, const std::int32_t* dots, std::size_t stride, int threshold) const {
   // As JudgePictures scores the pair: the first picture's unchanged trace against each variant
   // of the other.
@@ -200,8 +228,16 @@ bool TPictureFilter::Reaches(std::int32_t hueDot, const std::int32_t* dots, std:
 
 void TPictureFilter::ScorePanel(int panel) {
   const int first = panel * PanelRows, last = std::min(first + PanelRows, static_cast<int>(Slots_.size()));
-  auto& rows = Panels_[static_cast<std::size_t>(panel)].Rows;
-  rows.assign(static_cast<std::size_t>(last - first), {});
+  TPanel& own = Panels_[static_cast<std::size_t>(panel)];
+  const std::size_t words = own.Words = static_cast<std::size_t>(last + 63) / 64;
+  own.Candidates.assign(static_cast<std::size_t>(last - first) * words, 0);
+  auto rowBits = [&](int slot) { return &own.Candidates[static_cast<std::size_t>(slot - first) * words]; };
+  // A row without a complete signature has every earlier picture as a candidate.
+  for (int slot = first; slot < last; ++slot) {
+    if (Slots_[static_cast<std::size_t>(slot)].Scorable) continue;
+    std::uint64_t* bits = rowBits(slot);
+    for (int c = 0; c < slot; ++c) bits[c / 64] |= std::uint64_t{1} << (c % 64);
+  }
   const auto v = static_cast<std::size_t>(VariantCount_);
   constexpr auto packedL = static_cast<std::size_t>(PackedLength(LTraceLength));
   constexpr auto packedH = static_cast<std::size_t>(PackedLength(HTraceLength));
@@ -233,21 +269,16 @@ void TPictureFilter::ScorePanel(int panel) {
       Kernel_(tileRows, columns, Line_, *tile);
       for (int slot = group; slot < end; ++slot) {
         const int count = std::min(slot - start, TileColumns);  // the columns before the row's
-        if (count <= 0) continue;
+        if (count <= 0 || !Slots_[static_cast<std::size_t>(slot)].Scorable) continue;
         const std::uint32_t earlier = count == 32 ? ~0U : (1U << count) - 1;
-        std::vector<int>& out = rows[static_cast<std::size_t>(slot - first)];
-        if (!Slots_[static_cast<std::size_t>(slot)].Scorable) {
-          for (int j = 0; j < count; ++j) out.push_back(~(start + j));
-          continue;
-        }
         const int r = slot - group;
-        for (std::uint32_t kept = (tile->Pass[r] | unscorable) & earlier; kept; kept &= kept - 1) {
+        std::uint32_t candidates = unscorable & earlier;
+        for (std::uint32_t kept = tile->Pass[r] & ~unscorable & earlier; kept; kept &= kept - 1) {
           const int j = std::countr_zero(kept);
-          if ((unscorable >> j) & 1U)
-            out.push_back(~(start + j));
-          else if (Reaches(tile->Hue[r][j], &tile->L[0][r][j], stride, Threshold_))
-            out.push_back(start + j);
+          if (Sure(tile->Hue[r][j], &tile->L[0][r][j], stride) || Reaches(tile->Hue[r][j], &tile->L[0][r][j], stride, Threshold_))
+            candidates |= 1U << j;
         }
+        rowBits(slot)[start / 64] |= std::uint64_t{candidates} << (start % 64);
       }
     }
   }
@@ -298,7 +329,7 @@ void TPictureFilter::BeginRow(int index) {
   const int slot = SlotOf_[static_cast<std::size_t>(index)];
   const int panel = slot / PanelRows;
   if (panel != Panel_) {
-    if (Panel_ >= 0) std::vector<std::vector<int>>().swap(Panels_[static_cast<std::size_t>(Panel_)].Rows);
+    if (Panel_ >= 0) std::vector<std::uint64_t>().swap(Panels_[static_cast<std::size_t>(Panel_)].Candidates);
     Panel_ = panel;
     {
       std::lock_guard lock(Mutex_);
@@ -314,32 +345,44 @@ void TPictureFilter::BeginRow(int index) {
       Changed_.wait(lock, [&] { return own.State.load(std::memory_order_acquire) == PanelReady; });
     }
   }
-  Row_ = &Panels_[static_cast<std::size_t>(panel)].Rows[static_cast<std::size_t>(slot - panel * PanelRows)];
+  const TPanel& own = Panels_[static_cast<std::size_t>(panel)];
+  RowSlot_ = slot;
+  RowBits_ = &own.Candidates[static_cast<std::size_t>(slot - panel * PanelRows) * own.Words];
+  RowScorable_ = Slots_[static_cast<std::size_t>(slot)].Scorable;
   RowAt_ = 0;
+  std::int64_t candidates = 0;
+  for (int w = 0; w < (slot + 63) / 64; ++w) candidates += std::popcount(RowBits_[w]);
   Stats_.Pairs += slot;
-  Stats_.Scored += slot - static_cast<std::int64_t>(Row_->size());
+  Stats_.Scored += slot - candidates;
 }
 
 int TPictureFilter::Next(bool rowGrouped) {
-  while (RowAt_ < Row_->size()) {
-    const int entry = (*Row_)[RowAt_++];
-    const TSlot& candidate = Slots_[static_cast<std::size_t>(entry >= 0 ? entry : ~entry)];
-    if (rowGrouped && candidate.Grouped) {
-      ++Stats_.Grouped;
+  // A word of candidates at a time; with the row grouped, the grouped ones are passed over.
+  while (RowAt_ < RowSlot_) {
+    const int word = RowAt_ / 64;
+    std::uint64_t bits = RowBits_[word] & (~std::uint64_t{0} << (RowAt_ % 64));
+    const std::uint64_t passed = rowGrouped ? bits & Grouped_[static_cast<std::size_t>(word)] : 0;
+    bits &= ~passed;
+    if (!bits) {
+      Stats_.Grouped += std::popcount(passed);
+      RowAt_ = (word + 1) * 64;
       continue;
     }
-    Scored_ = entry >= 0;
+    const int bit = std::countr_zero(bits);
+    Stats_.Grouped += std::popcount(passed & ((std::uint64_t{1} << bit) - 1));
+    const int slot = word * 64 + bit;
+    RowAt_ = slot + 1;
+    Scored_ = RowScorable_ && !Bit(Unscorable_, slot);
     // The decision reads the next candidate's record: fetch it while this one is decided.
-    for (std::size_t ahead = RowAt_; ahead < std::min(Row_->size(), RowAt_ + 16); ++ahead) {
-      const int next = (*Row_)[ahead];
-      const TSlot& after = Slots_[static_cast<std::size_t>(next >= 0 ? next : ~next)];
-      if (rowGrouped && after.Grouped) continue;
-      const auto* record = reinterpret_cast<const char*>(after.Record);
+    bits &= bits - 1;
+    int ahead = word;
+    while (!bits && ahead + 1 < std::min(word + 4, (RowSlot_ + 63) / 64)) bits = RowBits_[++ahead];
+    if (bits) {
+      const auto* record = reinterpret_cast<const char*>(Slots_[static_cast<std::size_t>(ahead * 64 + std::countr_zero(bits))].Record);
       __builtin_prefetch(record);
       __builtin_prefetch(record + 64);
-      break;
     }
-    return candidate.Index;
+    return Slots_[static_cast<std::size_t>(slot)].Index;
   }
   Scored_ = false;
   return -1;
@@ -348,5 +391,5 @@ int TPictureFilter::Next(bool rowGrouped) {
 void TPictureFilter::NoteGrouped(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= SlotOf_.size()) return;
   const int slot = SlotOf_[static_cast<std::size_t>(index)];
-  if (slot >= 0) Slots_[static_cast<std::size_t>(slot)].Grouped = true;
+  if (slot >= 0) Grouped_[static_cast<std::size_t>(slot) / 64] |= std::uint64_t{1} << (slot % 64);
 }

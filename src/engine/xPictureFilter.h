@@ -65,6 +65,19 @@ public:
   // Whether CheckMembers is worth more than checking members one by one on this processor.
   bool ChecksMembers() const { return ChecksMembers_; }
 
+  // Whether the checks of `newcomer` against members with `threshold` can be read off the scores
+  // of the row the loop is on: the newcomer is the row's own picture, and the threshold is the
+  // filter's. The row was scored against every earlier picture, and every member is one.
+  bool ChecksFromRow(const TFileData& newcomer, int threshold) const;
+  // The slots of a group's members, in member order (-1 for a record that is not a picture here).
+  const std::vector<int>& MemberSlots(const TGroup& group);
+  // Then the check against the member in this slot: 1 reaches the threshold, 0 does not, -1 where
+  // the filter cannot score the pair.
+  int RowVerdict(int slot) const {
+    if (slot < 0 || slot >= RowSlot_ || Bit(Unscorable_, slot)) return -1;
+    return Bit(RowBits_, slot) ? 1 : 0;
+  }
+
   // Ends the look-ahead.
   void Finish();
   const TPictureFilterStats& Stats() const { return Stats_; }
@@ -78,15 +91,18 @@ private:
     const TFileData* Record = nullptr;
     int Index = -1;
     bool Scorable = false;  // a complete signature: otherwise always a candidate
-    bool Grouped = false;
   };
 
   enum : std::uint8_t { PanelFree, PanelWorking, PanelReady };
   struct TPanel {
     std::atomic<std::uint8_t> State{PanelFree};
-    // By row of the panel: the candidate slots, ascending; ~slot for a pair that was not scored.
-    std::vector<std::vector<int>> Rows;
+    // By row of the panel, Words words of bits by earlier slot: set where the pair reaches the
+    // threshold, or where the tiles cannot score it (see Unscorable_).
+    std::vector<std::uint64_t> Candidates;
+    std::size_t Words = 0;
   };
+  static bool Bit(const std::uint64_t* bits, int slot) { return (bits[slot / 64] >> (slot % 64)) & 1U; }
+  static bool Bit(const std::vector<std::uint64_t>& bits, int slot) { return Bit(bits.data(), slot); }
 
   // The picture members of a group packed as columns, in member order, as far as they were asked.
   struct TGroupTraces {
@@ -94,6 +110,7 @@ private:
     std::vector<std::uint8_t> L, Hue;   // by block: [Variants][PackedLength], [PackedLength]
     std::vector<std::int32_t> HOffset;  // by member, in whole blocks
     std::vector<std::int8_t> Scorable;  // by member
+    std::vector<int> Slots;             // by member, every member
   };
   int SlotOfRecord(const TFileData* record) const;
   // The candidates of every row of the panel.
@@ -101,6 +118,9 @@ private:
   // Whether a pair with these dot products (the L-traces' by variant, `stride` apart) reaches the
   // threshold.
   bool Reaches(std::int32_t hueDot, const std::int32_t* dots, std::size_t stride, int threshold) const;
+  // Whether such a pair lies so far above the tiles' line that it reaches the filter's threshold
+  // however the score rounds.
+  bool Sure(std::int32_t hueDot, const std::int32_t* dots, std::size_t stride) const;
   // Claims the panel for scoring: false when somebody else has.
   bool Claim(int panel);
   void Worker();
@@ -112,6 +132,8 @@ private:
   TTileLine Line_;
   std::vector<TSlot> Slots_;
   std::vector<int> SlotOf_;  // by record index; -1 for none
+  // Bits by slot: no complete signature; in a group (kept by the loop alone).
+  std::vector<std::uint64_t> Unscorable_, Grouped_;
   // By block of TileLanes slots: the packed traces ([Variants][PackedLength]) and colours, and
   // which slots have no complete signature.
   std::vector<std::uint8_t> PackedL_, PackedHue_;
@@ -130,9 +152,12 @@ private:
   // The panels, and the row the loop is on.
   std::unique_ptr<TPanel[]> Panels_;
   int PanelCount_ = 0;
-  int Panel_ = -1;                 // the loop's panel
-  const std::vector<int>* Row_ = nullptr;
-  std::size_t RowAt_ = 0;
+  int Panel_ = -1;  // the loop's panel
+  // The loop's row: its slot, its candidates, and the next slot to look at.
+  int RowSlot_ = -1;
+  const std::uint64_t* RowBits_ = nullptr;
+  bool RowScorable_ = false;
+  int RowAt_ = 0;
   bool Scored_ = false;
   TPictureFilterStats Stats_;
   // The look-ahead: workers claim free panels up to Ahead_ past the loop's.

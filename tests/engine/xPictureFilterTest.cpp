@@ -224,3 +224,60 @@ TEST(PictureFilter, ChecksAgainstAGroupAreTheDecisions) {
   EXPECT_GT(failed, 1000);
   EXPECT_GT(unknown, 10);
 }
+
+// Where the newcomer is the row's own picture and the thresholds agree, the checks against a
+// group's members are read off the row's scores: each is the decision's own verdict, or left to
+// the decision where the filter cannot read a signature or was not given the member.
+TEST(PictureFilter, ChecksReadOffTheRowAreTheDecisions) {
+  std::mt19937 random(5);
+  const auto variants = TPicVariants::FromBits(0x13);
+  std::vector<std::unique_ptr<TPicData>> pictures;
+  std::vector<const TFileData*> records;
+  const TSyntheticPicture original = SyntheticOriginal(random);
+  for (int i = 0; i < 400; ++i) {
+    auto picture = std::make_unique<TPicData>(std::to_string(i), 0, 1, TPicVariants::FromBits(0x3F));
+    SyntheticSignature(SyntheticCopy(original, 0.5F + 0.5F * static_cast<float>(random() % 1000) / 1000,
+                                     static_cast<float>(random() % 1000) / 1000, random),
+                       picture->Sign);
+    if (i % 37 == 5) picture->Sign.SetHLength(0);  // cannot be read
+    records.push_back(picture.get());
+    pictures.push_back(std::move(picture));
+  }
+  TPicData stranger("stranger", 0, 1, variants);
+  SyntheticSignature(SyntheticOriginal(random), stranger.Sign);
+  int passed = 0, failed = 0, unknown = 0;
+  for (const TTileKernelKind kind : {TTileKernelKind::Scalar, BestTileKernelKind()})
+    for (const int tolerance : {9, 10}) {
+      const int threshold = TEngine::PictureThreshold(tolerance, true);
+      ASSERT_EQ(threshold, TEngine::PictureThreshold(tolerance, false));
+      TPictureFilter filter(records, variants, threshold, kind != TTileKernelKind::Scalar, kind);
+      TGroup group;
+      for (int r = 1; r < static_cast<int>(pictures.size()); ++r) {
+        filter.BeginRow(r);
+        const TPicData& newcomer = *pictures[static_cast<std::size_t>(r)];
+        ASSERT_FALSE(filter.ChecksFromRow(*pictures[static_cast<std::size_t>(r - 1)], threshold));
+        ASSERT_FALSE(filter.ChecksFromRow(newcomer, threshold - 1));
+        ASSERT_EQ(filter.ChecksFromRow(newcomer, threshold), newcomer.Sign.HLength() > 0) << r;
+        if (r % 3 == 0) group.Add(r == 150 ? static_cast<TFileData*>(&stranger) : pictures[static_cast<std::size_t>(r - 1)].get());
+        if (!filter.ChecksFromRow(newcomer, threshold)) continue;
+        const std::vector<int>& slots = filter.MemberSlots(group);
+        ASSERT_EQ(static_cast<int>(slots.size()), group.Count());
+        for (int i = 0; i < group.Count(); ++i) {
+          const auto& member = static_cast<const TPicData&>(*group.Items(i));
+          const int verdict = filter.RowVerdict(slots[static_cast<std::size_t>(i)]);
+          if (!member.Sign.IsValid() || &member == &stranger) {
+            ASSERT_EQ(verdict, -1) << i;
+            ++unknown;
+            continue;
+          }
+          const bool duplicate = JudgePictures(newcomer.Sign, member.Sign, variants, tolerance, true).Duplicate;
+          ASSERT_EQ(verdict, duplicate ? 1 : 0) << "row " << r << " member " << i << " tolerance " << tolerance;
+          (duplicate ? passed : failed) += 1;
+        }
+      }
+      filter.Finish();
+    }
+  EXPECT_GT(passed, 1000);
+  EXPECT_GT(failed, 1000);
+  EXPECT_GT(unknown, 10);
+}
