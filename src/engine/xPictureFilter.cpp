@@ -40,6 +40,7 @@ TPictureFilter::TPictureFilter(const std::vector<const TFileData*>& records, TPi
   Line_.Base = static_cast<float>(LScale * 3 * least / 2 - LineMargin);
   Line_.Slope = static_cast<float>(LScale / (2 * HScale));
   Line_.Grey = static_cast<float>(LScale * least - LineMargin);
+  Line_.Sure = SureMargin;
   Line_.Grayscale = Grayscale_;
 
   SlotOf_.assign(records.size(), -1);
@@ -208,13 +209,6 @@ const std::vector<int>& TPictureFilter::MemberSlots(const TGroup& group) {
   return slots;
 }
 
-bool TPictureFilter::Sure(std::int32_t hueDot, const std::int32_t* dots, std::size_t stride) const {
-  const auto least = static_cast<float>(LineAt(hueDot)) + SureMargin;
-  for (int t = 0; t < VariantCount_; ++t)
-    if (static_cast<float>(dots[static_cast<std::size_t>(t) * stride]) >= least) return true;
-  return false;
-}
-
 bool TPictureFilter::Reaches(std::int32_t hueDot, const std::int32_t* dots, std::size_t stride, int threshold) const {
   // As JudgePictures scores the pair: the first picture's unchanged trace against each variant
   // of the other.
@@ -272,11 +266,10 @@ void TPictureFilter::ScorePanel(int panel) {
         if (count <= 0 || !Slots_[static_cast<std::size_t>(slot)].Scorable) continue;
         const std::uint32_t earlier = count == 32 ? ~0U : (1U << count) - 1;
         const int r = slot - group;
-        std::uint32_t candidates = unscorable & earlier;
-        for (std::uint32_t kept = tile->Pass[r] & ~unscorable & earlier; kept; kept &= kept - 1) {
+        std::uint32_t candidates = (unscorable | tile->Sure[r]) & earlier;
+        for (std::uint32_t kept = tile->Pass[r] & ~tile->Sure[r] & ~unscorable & earlier; kept; kept &= kept - 1) {
           const int j = std::countr_zero(kept);
-          if (Sure(tile->Hue[r][j], &tile->L[0][r][j], stride) || Reaches(tile->Hue[r][j], &tile->L[0][r][j], stride, Threshold_))
-            candidates |= 1U << j;
+          if (Reaches(tile->Hue[r][j], &tile->L[0][r][j], stride, Threshold_)) candidates |= 1U << j;
         }
         rowBits(slot)[start / 64] |= std::uint64_t{candidates} << (start % 64);
       }

@@ -118,9 +118,6 @@ private:
   // Whether a pair with these dot products (the L-traces' by variant, `stride` apart) reaches the
   // threshold.
   bool Reaches(std::int32_t hueDot, const std::int32_t* dots, std::size_t stride, int threshold) const;
-  // Whether such a pair lies so far above the tiles' line that it reaches the filter's threshold
-  // however the score rounds.
-  bool Sure(std::int32_t hueDot, const std::int32_t* dots, std::size_t stride) const;
   // Claims the panel for scoring: false when somebody else has.
   bool Claim(int panel);
   void Worker();

@@ -52,12 +52,15 @@ void TileWith(TDots dots, const TTileRows& rows, const TTileColumns& columns, co
       edge[r][j] = LineOf(line, out.Hue[r][j]);
     }
   std::fill(std::begin(out.Pass), std::end(out.Pass), 0U);
+  std::fill(std::begin(out.Sure), std::end(out.Sure), 0U);
   for (int t = 0; t < columns.Variants; ++t) {
     dots(rows.L, columns.L[t], LTraceLength, out.L[t]);
     for (int r = 0; r < TileRows; ++r)
       for (int j = 0; j < TileColumns; ++j) {
         out.L[t][r][j] -= rows.LOffset[r];
-        if (static_cast<float>(out.L[t][r][j]) >= edge[r][j]) out.Pass[r] |= 1U << j;
+        const auto dot = static_cast<float>(out.L[t][r][j]);
+        if (dot >= edge[r][j]) out.Pass[r] |= 1U << j;
+        if (dot >= edge[r][j] + line.Sure) out.Sure[r] |= 1U << j;
       }
   }
 }
@@ -169,18 +172,23 @@ TS_TILE_TARGET void TileAvx512(const TTileRows& rows, const TTileColumns& column
       if (line.Grayscale) at = _mm512_min_ps(at, grey);
       _mm512_store_ps(&edge[r][TileLanes * b], at);
     }
-  std::uint32_t pass[TileRows] = {};
+  std::uint32_t pass[TileRows] = {}, sure[TileRows] = {};
+  const __m512 margin = _mm512_set1_ps(line.Sure);
   for (int t = 0; t < columns.Variants; ++t) {
     Accumulate<LTraceLength>(rows.L, columns.L[t], sums);
     for (int r = 0; r < TileRows; ++r)
       for (int b = 0; b < TileBlocks; ++b) {
         const __m512i dot = _mm512_sub_epi32(sums[r][b], _mm512_set1_epi32(rows.LOffset[r]));
         _mm512_storeu_si512(&out.L[t][r][TileLanes * b], dot);
-        const __mmask16 reaches = _mm512_cmp_ps_mask(_mm512_cvtepi32_ps(dot), _mm512_load_ps(&edge[r][TileLanes * b]), _CMP_GE_OQ);
+        const __m512 value = _mm512_cvtepi32_ps(dot), at = _mm512_load_ps(&edge[r][TileLanes * b]);
+        const __mmask16 reaches = _mm512_cmp_ps_mask(value, at, _CMP_GE_OQ);
+        const __mmask16 above = _mm512_cmp_ps_mask(value, _mm512_add_ps(at, margin), _CMP_GE_OQ);
         pass[r] |= std::uint32_t{reaches} << (TileLanes * b);
+        sure[r] |= std::uint32_t{above} << (TileLanes * b);
       }
   }
   std::copy(std::begin(pass), std::end(pass), std::begin(out.Pass));
+  std::copy(std::begin(sure), std::end(sure), std::begin(out.Sure));
 }
 
 // One row against Blocks blocks. Each block's sum is split over Split accumulators (groups of

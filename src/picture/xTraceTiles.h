@@ -49,8 +49,10 @@ struct TTileColumns {
 // The least structure dot product a pair may need, given its colour dot product h:
 // min(Base - Slope * h, Grey) (Grey only with greyscale on). Set a little below the decision's own
 // edge, so that every pair the decision accepts passes; passing pairs are scored exactly.
+// Pairs Sure or more above the line are sure to be accepted: they need no exact scoring.
 struct TTileLine {
   float Base = 0, Slope = 0, Grey = 0;
+  float Sure = 0;
   bool Grayscale = false;
 };
 
@@ -58,6 +60,7 @@ struct TTileOut {
   std::int32_t L[MaxTileVariants][TileRows][TileColumns];  // exact L-trace dot products
   std::int32_t Hue[TileRows][TileColumns];                 // exact H-trace dot products
   std::uint32_t Pass[TileRows];  // bit j: column j reaches the line by some variant
+  std::uint32_t Sure[TileRows];  // bit j: column j lies Sure above the line by some variant
 };
 
 using TTileKernel = void (*)(const TTileRows& rows, const TTileColumns& columns, const TTileLine& line, TTileOut& out);

@@ -79,7 +79,7 @@ TEST(TraceTiles, EveryKernelGivesThePlainDotProducts) {
   std::vector<TTileKernelKind> kinds;
   for (const TTileKernelKind kind : {TTileKernelKind::Scalar, TTileKernelKind::Avx2, TTileKernelKind::Avx512Vnni})
     if (TileKernelAvailable(kind)) kinds.push_back(kind);
-  int passed = 0, failed = 0;
+  int passed = 0, failed = 0, surePairs = 0;
   for (const int variants : {1, 2, 6})
     for (const int style : {0, 1, 2}) {
       TTileFixture f;
@@ -90,6 +90,7 @@ TEST(TraceTiles, EveryKernelGivesThePlainDotProducts) {
         line.Base = style == 0 ? 0.0F : 1500.0F;
         line.Slope = 0.124F;
         line.Grey = -200.0F;
+        line.Sure = 20000.0F;
         line.Grayscale = grey;
         std::vector<TTileOut> outs(kinds.size());
         for (std::size_t k = 0; k < kinds.size(); ++k) TileKernel(kinds[k])(f.Rows, f.Columns, line, outs[k]);
@@ -99,20 +100,26 @@ TEST(TraceTiles, EveryKernelGivesThePlainDotProducts) {
               const std::int64_t hue = TraceDotUnsigned(TTraceKernel::Scalar, f.RowH[r].data(), f.ColumnH[j].data(), HTraceLength);
               ASSERT_EQ(outs[k].Hue[r][j], hue) << "kernel " << k << " row " << r << " column " << j;
               const float edge = std::fma(-line.Slope, static_cast<float>(hue), line.Base);
-              bool reaches = false;
+              bool reaches = false, sure = false;
               for (int t = 0; t < variants; ++t) {
                 const std::int64_t dot = TraceDotSigned(TTraceKernel::Scalar, f.RowL[r].data(),
                                                         f.ColumnL[static_cast<std::size_t>(t)][j].data(), LTraceLength);
                 ASSERT_EQ(outs[k].L[t][r][j], dot) << "kernel " << k << " variant " << t << " row " << r << " column " << j;
-                reaches = reaches || static_cast<float>(dot) >= (grey ? std::min(edge, line.Grey) : edge);
+                const float at = grey ? std::min(edge, line.Grey) : edge;
+                reaches = reaches || static_cast<float>(dot) >= at;
+                sure = sure || static_cast<float>(dot) >= at + line.Sure;
               }
               ASSERT_EQ((outs[k].Pass[r] >> j) & 1U, reaches ? 1U : 0U) << "kernel " << k << " row " << r << " column " << j;
+              ASSERT_EQ((outs[k].Sure[r] >> j) & 1U, sure ? 1U : 0U) << "kernel " << k << " row " << r << " column " << j;
               (reaches ? passed : failed) += 1;
+              surePairs += sure ? 1 : 0;
             }
       }
     }
   EXPECT_GT(passed, 500);
   EXPECT_GT(failed, 500);
+  EXPECT_GT(surePairs, 100);
+  EXPECT_LT(surePairs, passed);
 }
 
 // One row against 1, 2, 4 and 8 blocks, by every kernel: the plain dot products of each lane.
