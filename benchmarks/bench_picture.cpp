@@ -11,6 +11,7 @@
 
 #include "xPixan.h"
 #include "xTestFiles.h"
+#include "xTraceTiles.h"
 
 namespace {
 
@@ -113,6 +114,48 @@ void CompareHTraces(benchmark::State& state) {
   }
 }
 BENCHMARK(CompareHTraces);
+
+// One tile (8 pictures against 32, unchanged traces only) by each kernel the processor runs;
+// items are picture pairs. Kernels by number: 0 plain, 1 AVX2, 2 AVX-VNNI, 3 AVX-512 VNNI.
+void TilePairs(benchmark::State& state) {
+  const auto kind = static_cast<TTileKernelKind>(state.range(0));
+  if (!TileKernelAvailable(kind)) {
+    state.SkipWithError("not on this processor");
+    return;
+  }
+  std::vector<std::int8_t> rowBytes(TileRows * LTraceLength), rowHue(TileRows * HTraceLength);
+  std::vector<std::uint8_t> packedL(TileBlocks * PackedLength(LTraceLength)), packedH(TileBlocks * PackedLength(HTraceLength));
+  std::uint32_t seed = 1;
+  auto next = [&] { return static_cast<std::uint8_t>((seed = seed * 1664525U + 1013904223U) >> 24); };
+  for (auto& byte : rowBytes) byte = static_cast<std::int8_t>(next() % 64 - 32);
+  for (auto& byte : rowHue) byte = static_cast<std::int8_t>(next());
+  for (auto& byte : packedL) byte = next();
+  for (auto& byte : packedH) byte = next();
+  std::vector<std::int32_t> offsets(TileColumns, 0);
+  TTileRows rows{};
+  for (int r = 0; r < TileRows; ++r) {
+    rows.L[r] = &rowBytes[static_cast<std::size_t>(r) * LTraceLength];
+    rows.Hue[r] = &rowHue[static_cast<std::size_t>(r) * HTraceLength];
+  }
+  TTileColumns columns{};
+  columns.Variants = 1;
+  columns.HOffset = offsets.data();
+  for (int b = 0; b < TileBlocks; ++b) {
+    columns.L[0][b] = &packedL[static_cast<std::size_t>(b) * PackedLength(LTraceLength)];
+    columns.Hue[b] = &packedH[static_cast<std::size_t>(b) * PackedLength(HTraceLength)];
+  }
+  TTileLine line;
+  line.Base = 8000;
+  const TTileKernel kernel = TileKernel(kind);
+  TTileOut out;
+  for (auto _ : state) {
+    kernel(rows, columns, line, out);
+    benchmark::DoNotOptimize(out.Pass[0]);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(state.iterations() * TileRows * TileColumns);
+}
+BENCHMARK(TilePairs)->ArgName("kernel")->DenseRange(0, static_cast<int>(std::size(AllTileKernelKinds)) - 1);
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "xTraceTiles.h"
 
+#include <cpuid.h>
 #include <immintrin.h>
 
 #include <algorithm>
@@ -69,6 +70,46 @@ void TileScalar(const TTileRows& rows, const TTileColumns& columns, const TTileL
   TileWith(RowsTimesBlocks, rows, columns, line, out);
 }
 
+// TileWith with the arithmetic after the dot products eight columns at a time: the same
+// operations (a fused multiply-add for the line), so the same bits.
+[[gnu::target("avx2,fma")]] void TileWithAvx2(TDots dots, const TTileRows& rows, const TTileColumns& columns,
+                                              const TTileLine& line, TTileOut& out) {
+  dots(rows.Hue, columns.Hue, HTraceLength, out.Hue);
+  alignas(32) float edge[TileRows][TileColumns];
+  const __m256 base = _mm256_set1_ps(line.Base), slope = _mm256_set1_ps(line.Slope), grey = _mm256_set1_ps(line.Grey);
+  for (int r = 0; r < TileRows; ++r)
+    for (int j = 0; j < TileColumns; j += 8) {
+      auto* hueAt = reinterpret_cast<__m256i*>(&out.Hue[r][j]);
+      const __m256i hue = _mm256_add_epi32(_mm256_loadu_si256(hueAt),
+                                           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columns.HOffset + j)));
+      _mm256_storeu_si256(hueAt, hue);
+      __m256 at = _mm256_fnmadd_ps(slope, _mm256_cvtepi32_ps(hue), base);
+      if (line.Grayscale) at = _mm256_min_ps(grey, at);  // as std::min(at, grey)
+      _mm256_store_ps(&edge[r][j], at);
+    }
+  std::uint32_t pass[TileRows] = {}, sure[TileRows] = {};
+  const __m256 margin = _mm256_set1_ps(line.Sure);
+  for (int t = 0; t < columns.Variants; ++t) {
+    dots(rows.L, columns.L[t], LTraceLength, out.L[t]);
+    for (int r = 0; r < TileRows; ++r) {
+      const __m256i offset = _mm256_set1_epi32(rows.LOffset[r]);
+      for (int j = 0; j < TileColumns; j += 8) {
+        auto* dotAt = reinterpret_cast<__m256i*>(&out.L[t][r][j]);
+        const __m256i dot = _mm256_sub_epi32(_mm256_loadu_si256(dotAt), offset);
+        _mm256_storeu_si256(dotAt, dot);
+        const __m256 value = _mm256_cvtepi32_ps(dot), at = _mm256_load_ps(&edge[r][j]);
+        const auto reaches = static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_cmp_ps(value, at, _CMP_GE_OQ)));
+        const auto above =
+            static_cast<std::uint32_t>(_mm256_movemask_ps(_mm256_cmp_ps(value, _mm256_add_ps(at, margin), _CMP_GE_OQ)));
+        pass[r] |= reaches << j;
+        sure[r] |= above << j;
+      }
+    }
+  }
+  std::copy(std::begin(pass), std::end(pass), std::begin(out.Pass));
+  std::copy(std::begin(sure), std::end(sure), std::begin(out.Sure));
+}
+
 template <int Length>
 void RowTimesBlocks(const std::int8_t* row, const std::uint8_t* const blocks[RowBlocks], int count, std::int32_t* out) {
   for (int j = 0; j < count * TileLanes; ++j) {
@@ -132,7 +173,53 @@ template <int Length>
 }
 
 void TileAvx2(const TTileRows& rows, const TTileColumns& columns, const TTileLine& line, TTileOut& out) {
-  TileWith(RowsTimesBlocksAvx2, rows, columns, line, out);
+  TileWithAvx2(RowsTimesBlocksAvx2, rows, columns, line, out);
+}
+
+// AVX-VNNI: half a block (eight lanes) per register, so four rows against one block keep eight
+// sums, the block's two halves and a broadcast row word in registers.
+template <int Length>
+[[gnu::target("avx2,avxvnni")]] inline void AccumulateAvxVnni(const std::int8_t* const rows[4], const std::uint8_t* block,
+                                                              std::int32_t* const out[4]) {
+  __m256i sums[4][2];
+  for (auto& row : sums) row[0] = row[1] = _mm256_setzero_si256();
+  for (int g = 0; g < Length / 4; ++g) {
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 64 * g));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block + 64 * g + 32));
+    for (int r = 0; r < 4; ++r) {
+      const __m256i word = _mm256_set1_epi32(Word(rows[r], g));
+      sums[r][0] = _mm256_dpbusd_avx_epi32(sums[r][0], low, word);
+      sums[r][1] = _mm256_dpbusd_avx_epi32(sums[r][1], high, word);
+    }
+  }
+  for (int r = 0; r < 4; ++r) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[r]), sums[r][0]);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out[r] + 8), sums[r][1]);
+  }
+}
+
+[[gnu::target("avx2,avxvnni")]] void RowsTimesBlocksAvxVnni(const std::int8_t* const rows[TileRows],
+                                                            const std::uint8_t* const blocks[TileBlocks], int length,
+                                                            std::int32_t out[TileRows][TileColumns]) {
+  for (int r = 0; r < TileRows; r += 4)
+    for (int b = 0; b < TileBlocks; ++b) {
+      std::int32_t* const at[4] = {&out[r][TileLanes * b], &out[r + 1][TileLanes * b], &out[r + 2][TileLanes * b],
+                                   &out[r + 3][TileLanes * b]};
+      if (length == LTraceLength)
+        AccumulateAvxVnni<LTraceLength>(rows + r, blocks[b], at);
+      else
+        AccumulateAvxVnni<HTraceLength>(rows + r, blocks[b], at);
+    }
+}
+
+void TileAvxVnni(const TTileRows& rows, const TTileColumns& columns, const TTileLine& line, TTileOut& out) {
+  TileWithAvx2(RowsTimesBlocksAvxVnni, rows, columns, line, out);
+}
+
+// AVX-VNNI is told by CPUID leaf 7, sub-leaf 1 (EAX bit 4); the registers it uses are AVX2's.
+bool HasAvxVnni() {
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  return __builtin_cpu_supports("avx2") && __get_cpuid_count(7, 1, &a, &b, &c, &d) && (a & (1U << 4)) != 0;
 }
 
 #define TS_TILE_TARGET [[gnu::target("avx512f,avx512bw,avx512vl,avx512vnni")]]
@@ -271,6 +358,8 @@ bool TileKernelAvailable(TTileKernelKind kind) {
       return true;
     case TTileKernelKind::Avx2:
       return __builtin_cpu_supports("avx2");
+    case TTileKernelKind::AvxVnni:
+      return HasAvxVnni();
     case TTileKernelKind::Avx512Vnni:
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
              __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vnni");
@@ -282,6 +371,8 @@ TTileKernel TileKernel(TTileKernelKind kind) {
   switch (kind) {
     case TTileKernelKind::Avx512Vnni:
       return TileAvx512;
+    case TTileKernelKind::AvxVnni:
+      return TileAvxVnni;
     case TTileKernelKind::Avx2:
       return TileAvx2;
     case TTileKernelKind::Scalar:
@@ -291,7 +382,7 @@ TTileKernel TileKernel(TTileKernelKind kind) {
 }
 
 TTileKernelKind BestTileKernelKind() {
-  for (const TTileKernelKind kind : {TTileKernelKind::Avx512Vnni, TTileKernelKind::Avx2})
+  for (const TTileKernelKind kind : {TTileKernelKind::Avx512Vnni, TTileKernelKind::AvxVnni, TTileKernelKind::Avx2})
     if (TileKernelAvailable(kind)) return kind;
   return TTileKernelKind::Scalar;
 }

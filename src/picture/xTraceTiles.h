@@ -82,9 +82,12 @@ struct TRowOut {
 using TRowKernel = void (*)(const std::int8_t* l, const std::int8_t* hue, std::int32_t lOffset,
                             const TRowColumns& columns, TRowOut& out);
 
-// The row kernel of Avx2 is the plain one: the checks against a group are only worth their
+// AvxVnni is the 256-bit multiply-add of bytes that processors without AVX-512 may have. The row
+// kernels of Avx2 and AvxVnni are the plain one: the checks against a group are only worth their
 // packing where the kernel is fast (RowKernelFast).
-enum class TTileKernelKind { Scalar, Avx2, Avx512Vnni };
+enum class TTileKernelKind { Scalar, Avx2, AvxVnni, Avx512Vnni };
+inline constexpr TTileKernelKind AllTileKernelKinds[] = {TTileKernelKind::Scalar, TTileKernelKind::Avx2,
+                                                         TTileKernelKind::AvxVnni, TTileKernelKind::Avx512Vnni};
 
 bool TileKernelAvailable(TTileKernelKind kind);  // the processor runs it
 TTileKernel TileKernel(TTileKernelKind kind);

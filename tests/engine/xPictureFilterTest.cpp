@@ -83,7 +83,7 @@ TEST(PictureFilter, HandsOutExactlyThePairsTheDecisionAccepts) {
   std::sort(thresholds.begin(), thresholds.end());
   thresholds.erase(std::unique(thresholds.begin(), thresholds.end()), thresholds.end());
   std::vector<TTileKernelKind> kinds;
-  for (const TTileKernelKind kind : {TTileKernelKind::Scalar, TTileKernelKind::Avx2, TTileKernelKind::Avx512Vnni})
+  for (const TTileKernelKind kind : AllTileKernelKinds)
     if (TileKernelAvailable(kind)) kinds.push_back(kind);
 
   std::int64_t accepted = 0, turnedDown = 0;
@@ -190,7 +190,7 @@ TEST(PictureFilter, ChecksAgainstAGroupAreTheDecisions) {
   TPicData stranger("stranger", 0, 1, variants);  // a member the filter was not given
   SyntheticSignature(SyntheticOriginal(random), stranger.Sign);
   std::vector<TTileKernelKind> kinds;
-  for (const TTileKernelKind kind : {TTileKernelKind::Scalar, TTileKernelKind::Avx2, TTileKernelKind::Avx512Vnni})
+  for (const TTileKernelKind kind : AllTileKernelKinds)
     if (TileKernelAvailable(kind)) kinds.push_back(kind);
   int passed = 0, failed = 0, unknown = 0;
   for (const TTileKernelKind kind : kinds)

@@ -77,7 +77,7 @@ void Fill(TTileFixture& f, std::mt19937& random, int variants, int style) {
 TEST(TraceTiles, EveryKernelGivesThePlainDotProducts) {
   std::mt19937 random(5);
   std::vector<TTileKernelKind> kinds;
-  for (const TTileKernelKind kind : {TTileKernelKind::Scalar, TTileKernelKind::Avx2, TTileKernelKind::Avx512Vnni})
+  for (const TTileKernelKind kind : AllTileKernelKinds)
     if (TileKernelAvailable(kind)) kinds.push_back(kind);
   int passed = 0, failed = 0, surePairs = 0;
   for (const int variants : {1, 2, 6})
@@ -126,7 +126,7 @@ TEST(TraceTiles, EveryKernelGivesThePlainDotProducts) {
 TEST(TraceTiles, RowKernelsGiveThePlainDotProducts) {
   std::mt19937 random(8);
   std::vector<TTileKernelKind> kinds;
-  for (const TTileKernelKind kind : {TTileKernelKind::Scalar, TTileKernelKind::Avx2, TTileKernelKind::Avx512Vnni})
+  for (const TTileKernelKind kind : AllTileKernelKinds)
     if (TileKernelAvailable(kind)) kinds.push_back(kind);
   constexpr int variants = 3;
   std::vector<std::int8_t> row(LTraceLength);
