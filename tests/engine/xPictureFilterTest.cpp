@@ -169,26 +169,37 @@ TEST(PictureFilter, LookAheadAndGroupsLeaveTheCandidatesAsTheyAre) {
   EXPECT_EQ(ahead.Stats().Grouped, passedOver);
 }
 
+// Copies of one made-up picture, alike from `least` to fully, every 37th one unreadable, and a
+// stranger that no filter is given.
+struct TCopiesOfOne {
+  std::vector<std::unique_ptr<TPicData>> Pictures;
+  std::vector<const TFileData*> Records;
+  TPicData Stranger{"stranger", 0, 1, TPicVariants::FromBits(0x13)};
+  TCopiesOfOne(std::mt19937& random, int count, float least) {
+    const TSyntheticPicture original = SyntheticOriginal(random);
+    for (int i = 0; i < count; ++i) {
+      auto picture = std::make_unique<TPicData>(std::to_string(i), 0, 1, TPicVariants::FromBits(0x3F));
+      SyntheticSignature(SyntheticCopy(original, least + (1 - least) * static_cast<float>(random() % 1000) / 1000,
+                                       static_cast<float>(random() % 1000) / 1000, random),
+                         picture->Sign);
+      if (i % 37 == 5) picture->Sign.SetHLength(0);  // cannot be read
+      Records.push_back(picture.get());
+      Pictures.push_back(std::move(picture));
+    }
+    SyntheticSignature(SyntheticOriginal(random), Stranger.Sign);
+  }
+};
+
 // A newcomer checked against a whole group at once gives each member the decision's own verdict
 // (or leaves it to the decision where a signature cannot be read), by every kernel, for chunks of
 // every size, while the group grows between checks.
 TEST(PictureFilter, ChecksAgainstAGroupAreTheDecisions) {
   std::mt19937 random(21);
   const auto variants = TPicVariants::FromBits(0x13);
-  std::vector<std::unique_ptr<TPicData>> pictures;
-  std::vector<const TFileData*> records;
-  const TSyntheticPicture original = SyntheticOriginal(random);
-  for (int i = 0; i < 300; ++i) {
-    auto picture = std::make_unique<TPicData>(std::to_string(i), 0, 1, TPicVariants::FromBits(0x3F));
-    SyntheticSignature(SyntheticCopy(original, 0.55F + 0.45F * static_cast<float>(random() % 1000) / 1000,
-                                     static_cast<float>(random() % 1000) / 1000, random),
-                       picture->Sign);
-    if (i % 37 == 5) picture->Sign.SetHLength(0);  // cannot be read
-    records.push_back(picture.get());
-    pictures.push_back(std::move(picture));
-  }
-  TPicData stranger("stranger", 0, 1, variants);  // a member the filter was not given
-  SyntheticSignature(SyntheticOriginal(random), stranger.Sign);
+  TCopiesOfOne copies(random, 300, 0.55F);
+  const auto& pictures = copies.Pictures;
+  TPicData& stranger = copies.Stranger;
+  const auto& records = copies.Records;
   std::vector<TTileKernelKind> kinds;
   for (const TTileKernelKind kind : AllTileKernelKinds)
     if (TileKernelAvailable(kind)) kinds.push_back(kind);
@@ -231,20 +242,10 @@ TEST(PictureFilter, ChecksAgainstAGroupAreTheDecisions) {
 TEST(PictureFilter, ChecksReadOffTheRowAreTheDecisions) {
   std::mt19937 random(5);
   const auto variants = TPicVariants::FromBits(0x13);
-  std::vector<std::unique_ptr<TPicData>> pictures;
-  std::vector<const TFileData*> records;
-  const TSyntheticPicture original = SyntheticOriginal(random);
-  for (int i = 0; i < 400; ++i) {
-    auto picture = std::make_unique<TPicData>(std::to_string(i), 0, 1, TPicVariants::FromBits(0x3F));
-    SyntheticSignature(SyntheticCopy(original, 0.5F + 0.5F * static_cast<float>(random() % 1000) / 1000,
-                                     static_cast<float>(random() % 1000) / 1000, random),
-                       picture->Sign);
-    if (i % 37 == 5) picture->Sign.SetHLength(0);  // cannot be read
-    records.push_back(picture.get());
-    pictures.push_back(std::move(picture));
-  }
-  TPicData stranger("stranger", 0, 1, variants);
-  SyntheticSignature(SyntheticOriginal(random), stranger.Sign);
+  TCopiesOfOne copies(random, 400, 0.5F);
+  const auto& pictures = copies.Pictures;
+  TPicData& stranger = copies.Stranger;
+  const auto& records = copies.Records;
   int passed = 0, failed = 0, unknown = 0;
   for (const TTileKernelKind kind : {TTileKernelKind::Scalar, BestTileKernelKind()})
     for (const int tolerance : {9, 10}) {
