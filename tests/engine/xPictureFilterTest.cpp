@@ -197,9 +197,7 @@ TEST(PictureFilter, ChecksAgainstAGroupAreTheDecisions) {
   std::mt19937 random(21);
   const auto variants = TPicVariants::FromBits(0x13);
   TCopiesOfOne copies(random, 300, 0.55F);
-  const auto& pictures = copies.Pictures;
-  TPicData& stranger = copies.Stranger;
-  const auto& records = copies.Records;
+  auto& [pictures, records, stranger] = copies;
   std::vector<TTileKernelKind> kinds;
   for (const TTileKernelKind kind : AllTileKernelKinds)
     if (TileKernelAvailable(kind)) kinds.push_back(kind);
@@ -243,9 +241,7 @@ TEST(PictureFilter, ChecksReadOffTheRowAreTheDecisions) {
   std::mt19937 random(5);
   const auto variants = TPicVariants::FromBits(0x13);
   TCopiesOfOne copies(random, 400, 0.5F);
-  const auto& pictures = copies.Pictures;
-  TPicData& stranger = copies.Stranger;
-  const auto& records = copies.Records;
+  auto& [pictures, records, stranger] = copies;
   int passed = 0, failed = 0, unknown = 0;
   for (const TTileKernelKind kind : {TTileKernelKind::Scalar, BestTileKernelKind()})
     for (const int tolerance : {9, 10}) {
