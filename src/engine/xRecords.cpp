@@ -1,7 +1,13 @@
 #include "xRecords.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <ctime>
+
+std::int64_t StatMTimeNs(const struct stat& info) {
+  return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
 
 std::uint32_t PackFileTime(std::int64_t unixSeconds) {
   const std::time_t seconds = static_cast<std::time_t>(unixSeconds);

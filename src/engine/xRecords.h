@@ -8,6 +8,7 @@
 #include "xPicSign.h"
 
 class TGroup;
+struct stat;
 
 // A date-time value: days since 1899-12-30, the fraction giving the time of day.
 using TDateTime = double;
@@ -16,6 +17,8 @@ using TDateTime = double;
 // 16-20 day, 21-24 month, 25-31 years since 1980. Times outside 1980 .. 2107 are clamped.
 std::uint32_t PackFileTime(std::int64_t unixSeconds);
 TDateTime PackedToDateTime(std::uint32_t packed);
+// A file status's modification time in nanoseconds since 1970.
+std::int64_t StatMTimeNs(const struct stat& info);
 // "YYYY-MM-DDTHH:MM:SS" of a packed time.
 std::string PackedToIsoText(std::uint32_t packed);
 
@@ -59,9 +62,12 @@ public:
   // Pictures and MP3 files are judged by quality, plain files by time.
   bool JudgedByQuality() const { return Kind() != TRecordKind::Plain; }
 
-  // In this order the fields leave no gaps: a plain record takes 104 bytes besides its path.
+  // In this order the fields leave no gaps: a plain record takes 112 bytes besides its path.
   std::string FileName;
   std::int64_t Size;
+  // The modification time to the nanosecond as the search saw it (0: unknown), with Identity,
+  // Size and Time what tells the file the search saw from whatever holds its name later.
+  std::int64_t MTimeNs = 0;
   TGroup* Group = nullptr;
   TFileIdentity Identity;
   std::uint32_t Time;
@@ -71,7 +77,7 @@ public:
   TReadOutcome Pending = TReadOutcome::Ok;
 };
 
-static_assert(sizeof(void*) != 8 || sizeof(TFileData) <= 104, "a plain record grew");
+static_assert(sizeof(void*) != 8 || sizeof(TFileData) <= 112, "a plain record grew");
 
 // One file reached twice, or two hard links to it.
 inline bool SameFile(const TFileData& a, const TFileData& b) { return a.Identity.Known() && a.Identity == b.Identity; }

@@ -29,6 +29,11 @@ bool HasPictureExtension(const std::string& fileName) {
 
 bool HasMP3Extension(const std::string& fileName) { return LowerExtension(fileName) == ".mp3"; }
 
+void Stamp(TFileData& record, const struct stat& info) {
+  record.Identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+  record.MTimeNs = StatMTimeNs(info);
+}
+
 // The status of the entry ScanFolder is adding, read with its listing a moment before: AddFile
 // takes it rather than asking the file system again for every file.
 thread_local const struct stat* ListedEntry = nullptr;
@@ -122,7 +127,7 @@ TFileData* TEngine::AddFile(const std::string& fileName, std::uint32_t time, std
     record = std::make_unique<TPicData>(fileName, time, size, Options.PicVariants);
   if (forcePicture && !record) return nullptr;
   if (!record) record = std::make_unique<TFileData>(fileName, time, size);
-  record->Identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+  Stamp(*record, info);
   Records.push_back(std::move(record));
   return Records.back().get();
 }
@@ -136,7 +141,7 @@ TFileData* TEngine::AddSampleFile() {
     record = std::make_unique<TPicData>(Options.SampleFile, time, info.st_size, Options.PicVariants);
   else
     record = std::make_unique<TFileData>(Options.SampleFile, time, info.st_size);
-  record->Identity = {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino)};
+  Stamp(*record, info);
   Records.push_back(std::move(record));
   return Records.back().get();
 }
