@@ -57,7 +57,24 @@ std::string GroupsAsText(const TEngine& engine) {
   return out;
 }
 
-std::string GroupsAsJson(const TEngine& engine) {
+std::string PlanAsText(const TRemovalPlan& plan) {
+  std::string out = "Plan: " + std::to_string(plan.Removable()) + " of " + std::to_string(plan.Steps.size()) +
+                    " files, " + SizeText(plan.Bytes()) + "; each is checked again when it is acted on\n";
+  for (const TRemovalStep& step : plan.Steps) {
+    if (!step.Keeper) {
+      out += "  skip    " + Printable(step.Record->FileName) + "  (no copy of it would stay)\n";
+      continue;
+    }
+    std::string verb = RemovalVerb(plan.Kind);
+    verb.resize(8, ' ');
+    out += "  " + verb + Printable(step.Record->FileName);
+    if (plan.Kind == TRemovalKind::Move) out += " -> " + Printable(step.Target);
+    out += "  (stays: " + Printable(step.Keeper->FileName) + ")\n";
+  }
+  return out;
+}
+
+std::string GroupsAsJson(const TEngine& engine, const TRemovalPlan* plan) {
   std::string out = "{\"files\": " + std::to_string(engine.FileCount()) +
                     ", \"combinations\": " + std::to_string(Combinations(engine)) +
                     ", \"error\": " + JsonString(engine.LastError) + ", \"groups\": [";
@@ -80,6 +97,19 @@ std::string GroupsAsJson(const TEngine& engine) {
     }
     out += "]}";
   }
-  out += "]}\n";
+  out += "]";
+  if (plan) {
+    out += ", \"plan\": [";
+    for (std::size_t i = 0; i < plan->Steps.size(); ++i) {
+      const TRemovalStep& step = plan->Steps[i];
+      if (i) out += ", ";
+      out += std::string("{\"action\": \"") + (step.Keeper ? RemovalVerb(plan->Kind) : "skip") +
+             "\", \"path\": " + JsonString(step.Record->FileName);
+      if (plan->Kind == TRemovalKind::Move) out += ", \"target\": " + JsonString(step.Target);
+      out += ", \"keeper\": " + (step.Keeper ? JsonString(step.Keeper->FileName) : std::string("null")) + "}";
+    }
+    out += "]";
+  }
+  out += "}\n";
   return out;
 }

@@ -85,6 +85,7 @@ struct TSearchArgs {
   TAction Action = TAction::None;
   std::string MoveTo;
   bool Overwrite = false;
+  bool DryRun = false;
 };
 
 bool SetAction(TSearchArgs& search, TAction action, std::string& error) {
@@ -134,6 +135,8 @@ const char* const SearchUsage =
     "  --delete-marked                    delete the automatically marked files for good\n"
     "  --move-marked FOLDER               move the automatically marked files into FOLDER\n"
     "  --overwrite                        let --move-marked replace files of the same name\n"
+    "                                     (a replaced file goes to the trash)\n"
+    "  --dry-run                          print what the action would do, and do nothing\n"
     "  --json                             print the result as one JSON object\n"
     "  --quiet                            no progress and no information lines\n"
     "  --stats                            where the time went, on stderr\n";
@@ -191,6 +194,8 @@ bool ParseOption(TArgReader& reader, TCompOpts& options, TSearchArgs& search, st
     search.MoveTo = value.empty() ? value : FolderPath(value);
   } else if (reader.Option("--overwrite")) {
     search.Overwrite = true;
+  } else if (reader.Option("--dry-run")) {
+    search.DryRun = true;
   } else if (reader.Option("--json")) {
     search.Json = true;
   } else if (reader.Option("--quiet")) {
@@ -207,9 +212,14 @@ bool ParseOption(TArgReader& reader, TCompOpts& options, TSearchArgs& search, st
 
 namespace {
 
-// Acts on the automatically marked members of every group; the marks are taken before the
-// first file goes, since removing records changes the groups. True when every file was handled.
-bool ActOnMarked(TEngine& engine, const TSearchArgs& search) {
+TRemovalKind RemovalKind(TAction action) {
+  return action == TAction::Move ? TRemovalKind::Move : action == TAction::Delete ? TRemovalKind::Delete
+                                                                                  : TRemovalKind::Trash;
+}
+
+// The plan for the automatically marked members of every group; the marks are taken before the
+// first file goes, since removing records changes the groups.
+TRemovalPlan PlanForMarked(const TEngine& engine, const TSearchArgs& search) {
   std::vector<TFileData*> marked;
   const TMarkRules rules = engine.MarkRules();
   for (int g = 0; g < engine.GroupCount(); ++g) {
@@ -217,35 +227,24 @@ bool ActOnMarked(TEngine& engine, const TSearchArgs& search) {
     for (int i = 0; i < group.Count(); ++i)
       if (AutoMarked(group, *group.Items(i), rules)) marked.push_back(group.Items(i));
   }
+  return engine.PlanRemoval(marked, RemovalKind(search.Action), search.MoveTo);
+}
+
+// Carries the plan out; true when every file was handled.
+bool ActOnMarked(TEngine& engine, const TSearchArgs& search, const TRemovalPlan& plan) {
   engine.OverwriteAll = false;
   engine.OnOverwrite = [&](const std::string& question) {
     if (search.Overwrite) return TOverwriteAnswer::YesToAll;
     LogWarning(question.substr(0, question.find('\n')) + " It is kept (--overwrite replaces it).");
     return TOverwriteAnswer::No;
   };
-  int done = 0, failed = 0;
-  for (TFileData* record : marked) {
-    bool ok;
-    if (search.Action == TAction::Move) {
-      const std::string name = record->FileName;
-      ok = engine.MoveToFolder(record, search.MoveTo);
-      if (ok && record) continue;  // answered No: nothing moved
-    } else {
-      engine.LastError.clear();
-      ok = engine.DeleteFile(record->FileName, search.Action == TAction::Trash);
-      if (ok) engine.RemoveFile(record);
-    }
-    if (ok) {
-      ++done;
-    } else {
-      ++failed;
-      LogWarning(engine.LastError.empty() ? "Failed to remove \"" + record->FileName + "\"" : engine.LastError);
-    }
-  }
+  const TRemovalOutcome outcome = engine.ExecuteRemoval(plan);
   static const char* const verbs[] = {"", " moved to the trash", " deleted", " moved to "};
-  LogInfo(std::to_string(done) + " of " + std::to_string(marked.size()) + " marked files" +
-          verbs[static_cast<int>(search.Action)] + (search.Action == TAction::Move ? search.MoveTo : ""));
-  return failed == 0;
+  std::string summary = std::to_string(outcome.Done) + " of " + std::to_string(plan.Steps.size()) + " marked files" +
+                        verbs[static_cast<int>(search.Action)] + (search.Action == TAction::Move ? search.MoveTo : "");
+  if (outcome.Stopped()) summary += "; stopped, " + std::to_string(outcome.NotDone) + " not done";
+  LogInfo(summary);
+  return outcome.AllDone();
 }
 
 }  // namespace
@@ -277,6 +276,8 @@ int RunSearch(const std::vector<std::string>& args) {
     error = "no such sample file: " + engine.Options.SampleFile;
   if (error.empty() && search.Action == TAction::Move && !std::filesystem::is_directory(search.MoveTo))
     error = "no such folder to move into: " + search.MoveTo;
+  if (error.empty() && search.DryRun && search.Action == TAction::None)
+    error = "--dry-run needs --trash-marked, --delete-marked or --move-marked";
   if (!error.empty()) {
     std::cerr << "twinsifter-cli: " << error << "\n" << SearchUsage;
     return ecUsage;
@@ -319,10 +320,12 @@ int RunSearch(const std::vector<std::string>& args) {
     if (!engine.LastError.empty()) LogWarning(engine.LastError);
     if (ran) LogInfo(std::to_string(engine.GroupCount()) + " duplicates groups found");
   }
-  std::signal(SIGINT, SIG_DFL);
   progress.Clear();
   if (search.Stats && !loading) ConsoleLog(StatsText(engine.Stats()), llPlain, true);
-  const std::string report = search.Json ? GroupsAsJson(engine) : GroupsAsText(engine);
+  const bool acting = ran && search.Action != TAction::None;
+  const TRemovalPlan plan = acting ? PlanForMarked(engine, search) : TRemovalPlan();
+  std::string report = search.Json ? GroupsAsJson(engine, acting ? &plan : nullptr) : GroupsAsText(engine);
+  if (acting && search.DryRun && !search.Json) report += PlanAsText(plan);
   std::fwrite(report.data(), 1, report.size(), stdout);
   std::fflush(stdout);
   bool ok = ran;
@@ -330,7 +333,15 @@ int RunSearch(const std::vector<std::string>& args) {
     LogError(engine.LastError);
     ok = false;
   }
-  if (ran && search.Action != TAction::None && !ActOnMarked(engine, search)) ok = false;
+  // Ctrl+C still stops the action between two files.
+  if (acting && !search.DryRun && Interrupted) {
+    LogWarning("Stopped before acting on the marked files: none was touched");
+    ok = false;
+  } else if (acting && !search.DryRun) {
+    std::signal(SIGINT, OnInterrupt);
+    if (!ActOnMarked(engine, search, plan)) ok = false;
+  }
+  std::signal(SIGINT, SIG_DFL);
   SetLogSink(StderrLogSink);
   return ok ? ecOk : ecFailed;
 }

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 
 #include "xAssert.h"
 #include "xLog.h"
@@ -18,6 +19,17 @@ bool FolderExists(const std::string& path) {
 }
 
 const std::string Rule(59, '-');
+
+// The folder as the file system names it, without symbolic links: the records' paths are then
+// paths that removing files can walk without following any link. A folder that cannot be
+// resolved is scanned as given, which reports it.
+std::string WithoutLinks(const std::string& folder) {
+  char* real = ::realpath(folder.c_str(), nullptr);
+  if (!real) return folder;
+  std::string path = real;
+  std::free(real);
+  return path;
+}
 
 }  // namespace
 
@@ -128,6 +140,7 @@ void TEngine::ClearRecords() {
   GroupList.clear();
   Records.clear();
   ScannedFolders.clear();
+  Placed_.clear();
 }
 
 void TEngine::ClearGroups() { GroupList.clear(); }
@@ -181,7 +194,7 @@ bool TEngine::Execute() {
     SetStatus("Scanning folders ...");
     SetProgress(0);
     for (const TFolderEntry& folder : Folders) {
-      if (folder.Enabled) ScanFolder(folder.Path);
+      if (folder.Enabled) ScanFolder(WithoutLinks(folder.Path));
       if (Stopped) break;
     }
     if (Stopped) return fail("Scanning aborted!");

@@ -21,6 +21,7 @@
 #include "xOptions.h"
 #include "xPixan.h"
 #include "xRecords.h"
+#include "xRemoval.h"
 
 class TStorage;
 
@@ -153,10 +154,21 @@ public:
   TCache& SignatureCache() { return Cache; }
   const TSearchStats& Stats() const { return Stats_; }
 
-  // File operations (xFileOps.cpp). RemoveFile frees the record and sets the caller's pointer
-  // to null; MoveToFolder does the same when the move succeeded.
+  // Removing files from the results (xRemoval.cpp). A plan takes each record once, in the order
+  // given; executing it checks every file at the moment it is acted on, skips with a warning
+  // what fails a check, asks OnOverwrite before a move replaces a file, stops between two files
+  // when Stop comes, and drops the records of the files it removed.
+  TRemovalPlan PlanRemoval(const std::vector<TFileData*>& records, TRemovalKind kind,
+                           const std::string& folder = "") const;
+  TRemovalOutcome ExecuteRemoval(const TRemovalPlan& plan);
+  // One file as a plan of its own. MoveToFolder: true when moved (the pointer becomes null) or
+  // when the clash was answered No; DeleteFile (to the trash or for good): true when removed.
+  // Otherwise false with the reason in LastError.
   bool MoveToFolder(TFileData*& record, const std::string& folder);
-  bool DeleteFile(const std::string& path, bool toRecycleBin);
+  bool DeleteFile(TFileData*& record, bool toTrash);
+
+  // File operations (xFileOps.cpp). RemoveFile frees the record and sets the caller's pointer
+  // to null.
   void RemoveFile(TFileData*& record);
   bool ShowInFolder(const std::string& path);
   bool OpenFile(const std::string& path);
@@ -191,6 +203,10 @@ private:
   // Returns what the worker threads spent (xPictures.cpp).
   TPixanStats PreparePictures();
   void ApplyPriority();  // xFileOps.cpp
+  const TFileData* CopyThatStays(const TRemovalStep& step, const std::set<const TFileData*>& leaving, int file,
+                                 std::string& why);  // xRemoval.cpp
+  bool MoveChecked(const TFileData& record, int folder, const std::string& name, int file, const struct stat& info,
+                   int destination, const std::string& destinationPath, const std::string& targetName, bool replace);
   void ApplyCache();     // xPictures.cpp
 
   TStorage& Store;
@@ -204,6 +220,9 @@ private:
   TMask FileMask_, PathMask_;
   bool FileMaskOn = false, PathMaskOn = false;
   std::set<std::pair<std::uint64_t, std::uint64_t>> ScannedFolders;  // device, inode
+  // Files that moves put into a destination since the results came (device, inode): a later
+  // move never replaces them.
+  std::set<std::pair<std::uint64_t, std::uint64_t>> Placed_;
   // The candidate loop's record of pictures that failed to join a group: by newcomer, each group
   // with the member it failed against (AddPair).
   using TFailedJoins = std::unordered_map<const TFileData*, std::vector<std::pair<const TGroup*, int>>>;

@@ -15,6 +15,7 @@
 #include <set>
 
 #include "xEngine.h"
+#include "xNoFollow.h"
 #include "xStorage.h"
 
 namespace {
@@ -246,6 +247,14 @@ bool TEngine::LoadGroups(std::istream& stream) {
           !ReadLittle(stream, flag))
         return false;
       if (flag != 0 && (!ReadLittle(stream, width) || !ReadLittle(stream, height))) return false;
+      // A search only ever saves full paths. Anything else (a relative path, which would be taken
+      // from wherever the program runs, a NUL byte, which would cut the name short, an empty
+      // name) means a damaged or forged file: nothing of it is kept.
+      if (!IsFullFilePath(path)) {
+        ClearRecords();
+        LastError = "Damaged session file: it names a file without its full path";
+        return false;
+      }
       TFileData* record = AddFile(path, time, size, flag != 0);
       if (!record) continue;  // vanished, or no longer passing the filters
       const TFileIdentity identity = record->Identity;

@@ -12,6 +12,11 @@
 // was and `error` says why in a few words ("Read-only file system"); on success `trashedAs`,
 // when given, receives the file's new path inside the trash.
 bool MoveToTrash(const std::string& path, std::string& error, std::string* trashedAs = nullptr);
+// The same for the entry `name` of the open folder `folder`, whose full path without links is
+// `file` (it says where the file came from and which filesystem's trash takes it). The move
+// itself goes through the folder, so a path that changed meanwhile is never followed.
+bool MoveToTrashAt(int folder, const std::string& name, const std::string& file, std::string& error,
+                   std::string* trashedAs = nullptr);
 
 // Shows the file selected in the file manager (org.freedesktop.FileManager1 over the session
 // bus), else opens its folder with the default application. False, with the reason, when

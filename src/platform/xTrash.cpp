@@ -180,11 +180,11 @@ bool WriteAll(int fd, const std::string& bytes) {
   return true;
 }
 
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+bool RenameNoReplace(int folder, const std::string& name, const std::string& to) {
+  if (::renameat2(folder, name.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   // Filesystems without the flag: the name was reserved through the info file and checked free.
   if (errno != EINVAL && errno != ENOSYS) return false;
-  return ::rename(from.c_str(), to.c_str()) == 0;
+  return ::renameat(folder, name.c_str(), AT_FDCWD, to.c_str()) == 0;
 }
 
 }  // namespace
@@ -215,6 +215,10 @@ bool MoveToTrash(const std::string& path, std::string& error, std::string* trash
   std::string given = path;
   while (given.size() > 1 && given.back() == '/') given.pop_back();
   struct stat source {};
+  if (given.find('\0') != std::string::npos) {
+    error = "not a file name";
+    return false;
+  }
   if (given.empty() || ::lstat(given.c_str(), &source) != 0) {
     error = Reason(given.empty() ? ENOENT : errno);
     return false;
@@ -230,7 +234,29 @@ bool MoveToTrash(const std::string& path, std::string& error, std::string* trash
     error = Reason(errno);
     return false;
   }
-  const std::string file = Join(folder.get(), name);
+  const int fd = ::open(folder.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    error = Reason(errno);
+    return false;
+  }
+  const bool moved = MoveToTrashAt(fd, name, Join(folder.get(), name), error, trashedAs);
+  ::close(fd);
+  return moved;
+}
+
+bool MoveToTrashAt(int folder, const std::string& name, const std::string& file, std::string& error,
+                   std::string* trashedAs) {
+  error.clear();
+  struct stat source {};
+  if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos || name == "." ||
+      name == ".." || file.empty() || file.front() != '/' || file.find('\0') != std::string::npos) {
+    error = "not a file name";
+    return false;
+  }
+  if (::fstatat(folder, name.c_str(), &source, AT_SYMLINK_NOFOLLOW) != 0) {
+    error = Reason(errno);
+    return false;
+  }
 
   TTrashPlace place;
   if (!FindTrash(file, source.st_dev, place, error)) return false;
@@ -277,7 +303,7 @@ bool MoveToTrash(const std::string& path, std::string& error, std::string* trash
     error = "cannot write \"" + infoFile + "\": " + Reason(err);
     return false;
   }
-  if (!RenameNoReplace(file, target)) {
+  if (!RenameNoReplace(folder, name, target)) {
     const int err = errno;
     ::unlink(infoFile.c_str());
     error = Reason(err);

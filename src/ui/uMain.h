@@ -150,7 +150,8 @@ private:
   TFileRow* RowAt(int index) const;
   // Runs a move or delete on every checked row's record with progress and the list out of reach,
   // then fills the list again; a failure is logged with the engine's reason.
-  void ForEachCheckedRow(const std::function<bool(TFileData*& record)>& operation);
+  // Removes the checked files of the shown group after asking, as one plan of the engine's.
+  void RemoveCheckedFiles(TRemovalKind kind, const std::string& destination = "");
   int SelectedFolder() const;  // the folders list's selected index, -1 without one
   void ReloadFrameOptions();
 

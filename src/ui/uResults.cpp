@@ -399,12 +399,26 @@ void TMainForm::sInfoHeaderClick() {
 // ---------------------------------------------------------------------------------------------
 // Moving and deleting checked rows
 
-void TMainForm::ForEachCheckedRow(const std::function<bool(TFileData*& record)>& operation) {
-  // The records as the list shows them now: the operation releases some of them.
+void TMainForm::RemoveCheckedFiles(TRemovalKind kind, const std::string& destination) {
+  // The records as the list shows them now: removing them releases some.
   std::vector<TFileData*> checked;
   for (int i = 0; i < sFileList->topLevelItemCount(); ++i)
     if (RowAt(i)->checkState(0) == Qt::Checked) checked.push_back(RowAt(i)->Record);
-  const int n = static_cast<int>(checked.size());
+  if (checked.empty()) return;
+  const TRemovalPlan plan = Engine->PlanRemoval(checked, kind, destination);
+  if (plan.Removable() == 0) {
+    MessageBox(this, "Every file of this group is checked, and one copy must stay.\n\rUncheck the file to keep.",
+               TBoxKind::Warning);
+    return;
+  }
+  const std::string files = std::to_string(plan.Removable()) + (plan.Removable() == 1 ? " file (" : " files (") +
+                            FormatSize(plan.Bytes()) + ")";
+  const std::string question =
+      kind == TRemovalKind::Trash    ? "Move " + files + " to the trash?"
+      : kind == TRemovalKind::Delete ? "Delete " + files + " for good?\n\rThey cannot be restored."
+                                     : "Move " + files + " to \"" + destination + "\"?";
+  if (MessageBox(this, question, TBoxKind::Confirm, TBoxButtons::YesNo) != TBoxAnswer::Yes) return;
+
   Operating = true;
   UpdateActions();
   struct TDone {
@@ -412,6 +426,7 @@ void TMainForm::ForEachCheckedRow(const std::function<bool(TFileData*& record)>&
     ~TDone() {
       Form.ShowGauge(false);
       Form.Operating = false;
+      Form.actStop->setEnabled(false);
       // Rows may refer to released records: they go before anything can touch them.
       Form.ShowFileInfo(nullptr);
       Form.sFileList->clear();
@@ -421,17 +436,15 @@ void TMainForm::ForEachCheckedRow(const std::function<bool(TFileData*& record)>&
   } done{*this};
   ShowGauge(true);
   OnProgress(0);
-  int succeeded = 0;
-  for (TFileData* record : checked) {
-    const bool current = record == CurrentFile;
-    if (operation(record)) {
-      if (current) ShowFileInfo(nullptr);
-      ++succeeded;
-      OnProgress(succeeded * 100 / n);  // successes only: a failure leaves the gauge short of 100
-    } else {
-      LogWarning(Engine->LastError);
-    }
-  }
+  ShowFileInfo(nullptr);
+  actStop->setEnabled(true);  // Stop ends the removal between two files
+  const TRemovalOutcome outcome = Engine->ExecuteRemoval(plan);
+  std::string summary = std::to_string(outcome.Done) + " of " + std::to_string(plan.Steps.size()) + " files " +
+                        (kind == TRemovalKind::Trash ? "moved to the trash" : kind == TRemovalKind::Delete ? "deleted"
+                                                                                                           : "moved");
+  if (outcome.Stopped()) summary += "; stopped, " + std::to_string(outcome.NotDone) + " not done";
+  LogInfo(summary);
+  OnStatus(summary);
 }
 
 void TMainForm::MoveCheckedFiles() {
@@ -445,19 +458,9 @@ void TMainForm::MoveCheckedFiles() {
     destination = *chosen;
   }
   Engine->OverwriteAll = false;
-  ForEachCheckedRow([&](TFileData*& record) { return Engine->MoveToFolder(record, destination); });
+  RemoveCheckedFiles(TRemovalKind::Move, destination);
 }
 
 void TMainForm::RecycleCheckedFiles() {
-  const int n = CheckedCount();
-  if (n <= 0) return;
-  if (n == sFileList->topLevelItemCount() &&
-      MessageBox(this, "You are about to delete ALL files in this group?\n\rAre you sure?", TBoxKind::Warning,
-                 TBoxButtons::YesNo) != TBoxAnswer::Yes)
-    return;
-  ForEachCheckedRow([&](TFileData*& record) {
-    if (!Engine->DeleteFile(record->FileName, Engine->Options.DelUndo)) return false;
-    Engine->RemoveFile(record);
-    return true;
-  });
+  RemoveCheckedFiles(Engine->Options.DelUndo ? TRemovalKind::Trash : TRemovalKind::Delete);
 }

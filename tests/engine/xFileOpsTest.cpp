@@ -76,13 +76,22 @@ protected:
   }
 
   // A file with an unusual mode and an old modification time (nanoseconds included), and its record.
-  TFileData* Make(const std::string& path, const std::string& content, mode_t mode = 0640) {
+  TFileData* MakeAlone(const std::string& path, const std::string& content, mode_t mode = 0640) {
     fs::create_directories(fs::path(path).parent_path());
     WriteBytes(path, content);
     const timespec times[2] = {{1000000000, 5}, {1234567890, 123456789}};
     utimensat(AT_FDCWD, path.c_str(), times, 0);
     chmod(path.c_str(), mode);
     return Engine.AddFile(path, PackFileTime(1234567890), static_cast<std::int64_t>(content.size()), false);
+  }
+  // The same, in a group with a copy that stays (in a folder of its own), as a search leaves it.
+  TFileData* Make(const std::string& path, const std::string& content, mode_t mode = 0640) {
+    TFileData* record = MakeAlone(path, content, mode);
+    TFileData* twin = MakeAlone(Twins.File(std::to_string(Groups.size())), content);
+    Groups.push_back(std::make_unique<TGroup>());
+    Groups.back()->Add(twin);
+    Groups.back()->Add(record);
+    return record;
   }
 
   bool HasRecord(const std::string& path) const {
@@ -92,9 +101,10 @@ protected:
   }
 
   TDesktopHome Desktop;
-  TTempDir Settings, Tree, Dest;
+  TTempDir Settings, Tree, Dest, Twins;
   TStorage Storage;
   TEngine Engine;
+  std::vector<std::unique_ptr<TGroup>> Groups;
   TLogCapture Log;
   std::vector<std::string> Questions;
   std::vector<TOverwriteAnswer> Answers;
@@ -103,8 +113,8 @@ protected:
 }  // namespace
 
 TEST_F(FileOpsTest, MoveWithinFilesystemIsARenameAndDropsTheRecord) {
-  TFileData* record = Make(Tree.File("a.txt"), "alpha", 0751);
-  TFileData* other = Make(Tree.File("b.txt"), "alpha");
+  TFileData* record = MakeAlone(Tree.File("a.txt"), "alpha", 0751);
+  TFileData* other = MakeAlone(Tree.File("b.txt"), "alpha");
   TGroup group;
   group.Add(record);
   group.Add(other);
@@ -140,13 +150,18 @@ TEST_F(FileOpsTest, MoveAcrossFilesystemsCopiesEverythingBeforeRemovingTheSource
   ExpectSameFile(before, other.Path() + "/big.bin");
   EXPECT_EQ(Entries(other.Path()), std::vector<std::string>{"big.bin"}) << "a temporary file was left behind";
 
-  // Replacing a file there (answered Yes) replaces it whole.
+  // Replacing a file there (answered Yes) replaces it whole; the file it replaces goes to the
+  // trash of that filesystem. (Not the file just moved there: that one is never replaced.)
+  fs::remove(other.Path() + "/big.bin");
+  WriteBytes(other.Path() + "/big.bin", content);
   TFileData* second = Make(Tree.File("big.bin"), "short now", 0600);
   const TFileState replacement = StateOf(Tree.File("big.bin"));
   Answers = {TOverwriteAnswer::Yes};
-  ASSERT_TRUE(Engine.MoveToFolder(second, other.Path()));
+  ASSERT_TRUE(Engine.MoveToFolder(second, other.Path())) << Engine.LastError;
   ExpectSameFile(replacement, other.Path() + "/big.bin");
-  EXPECT_EQ(Entries(other.Path()), std::vector<std::string>{"big.bin"});
+  const std::string trash = ".Trash-" + std::to_string(getuid());
+  EXPECT_EQ(Entries(other.Path()), (std::vector<std::string>{trash, "big.bin"}));
+  EXPECT_TRUE(ReadBytes(other.Path() + "/" + trash + "/files/big.bin") == content) << "the replaced file is in the trash";
 }
 
 // The results view clears OverwriteAll and moves the checked files one by one.
@@ -178,7 +193,10 @@ TEST_F(FileOpsTest, OverwriteQuestionOverABatch) {
     EXPECT_FALSE(fs::exists(Tree.File(names[i])));
     EXPECT_EQ(records[i], nullptr);
   }
-  EXPECT_EQ(Engine.FileCount(), 1);
+  EXPECT_EQ(Engine.FileCount(), 1 + 4) << "the record answered No and the four copies that stay";
+  // The files it replaced went to the trash, not to nothing.
+  for (std::size_t i = 1; i < names.size(); ++i)
+    EXPECT_EQ(ReadBytes(Desktop.Trash() + "/files/" + names[i]), "old " + names[i]);
 }
 
 TEST_F(FileOpsTest, UnansweredQuestionMeansNo) {
@@ -234,7 +252,7 @@ TEST_F(FileOpsTest, BadDestinationsLoseNothing) {
   struct TCase {
     const char* Name;
     std::function<std::string(const std::string& source)> Prepare;  // the folder to move to, "" to skip
-    bool Missing;  // "is not found" rather than "failed to copy"
+    int Message;  // 0 "is not found", 1 "failed to copy", 2 the replaced file cannot go to the trash
     std::string Kept;  // a file of the source's name there that must survive ("" for none)
   };
   const auto other = std::make_shared<TOtherFilesystem>("64k");
@@ -242,13 +260,13 @@ TEST_F(FileOpsTest, BadDestinationsLoseNothing) {
   const auto readOnly = std::make_shared<TOtherFilesystem>("64k");
   const auto ask = Engine.OnOverwrite;
   const TCase cases[] = {
-      {"missing folder", [this](const std::string&) { return Dest.File("missing"); }, true, ""},
+      {"missing folder", [this](const std::string&) { return Dest.File("missing"); }, 0, ""},
       {"a file, not a folder",
        [this](const std::string&) {
          WriteBytes(Dest.File("plain"), "");
          return Dest.File("plain");
        },
-       true, ""},
+       0, ""},
       {"vanishes while the question is open",
        [this](const std::string& source) {
          fs::create_directory(Dest.File("vanishing"));
@@ -260,16 +278,16 @@ TEST_F(FileOpsTest, BadDestinationsLoseNothing) {
          };
          return Dest.File("vanishing");
        },
-       false, ""},
+       2, ""},
       {"read-only folder",
        [this](const std::string&) {
          fs::create_directory(Dest.File("locked"));
          chmod(Dest.File("locked").c_str(), 0555);
          return Dest.File("locked");
        },
-       false, ""},
+       1, ""},
       {"read-only filesystem",
-       [readOnly](const std::string&) { return readOnly->MakeReadOnly() ? readOnly->Path() : std::string(); }, false,
+       [readOnly](const std::string&) { return readOnly->MakeReadOnly() ? readOnly->Path() : std::string(); }, 1,
        ""},
       {"full filesystem",
        [full](const std::string&) {
@@ -277,7 +295,7 @@ TEST_F(FileOpsTest, BadDestinationsLoseNothing) {
          full->Fill();
          return full->Path();
        },
-       false, ""},
+       1, ""},
       {"full filesystem, replacing a file",
        [other](const std::string& source) {
          if (!other->Own()) return std::string();
@@ -285,7 +303,7 @@ TEST_F(FileOpsTest, BadDestinationsLoseNothing) {
          other->Fill();
          return other->Path();
        },
-       false, "the old one"},
+       1, "the old one"},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -303,8 +321,10 @@ TEST_F(FileOpsTest, BadDestinationsLoseNothing) {
     if (fs::is_directory(folder)) entries = Entries(folder);
 
     EXPECT_FALSE(Engine.MoveToFolder(record, folder));
-    EXPECT_EQ(Engine.LastError, c.Missing ? "Folder \"" + folder + "\" is not found!"
-                                          : "Failed to copy file \"" + source + "\"");
+    const std::string messages[] = {"Folder \"" + folder + "\" is not found!", "Failed to copy file \"" + source + "\"",
+                                    "File \"" + source + "\" is kept: \"" + folder + "/moved.bin\" could not be moved "
+                                    "to the trash to make room: No such file or directory"};
+    EXPECT_EQ(Engine.LastError, messages[c.Message]);
     ExpectSameFile(before, source);
     EXPECT_NE(record, nullptr);
     EXPECT_TRUE(HasRecord(source));
@@ -323,7 +343,7 @@ TEST_F(FileOpsTest, VanishedSourceFailsToCopy) {
   TFileData* record = Make(Tree.File("gone"), "x");
   fs::remove(Tree.File("gone"));
   EXPECT_FALSE(Engine.MoveToFolder(record, Dest.Path()));
-  EXPECT_EQ(Engine.LastError, "Failed to copy file \"" + Tree.File("gone") + "\"");
+  EXPECT_EQ(Engine.LastError, "File \"" + Tree.File("gone") + "\" is not found!");
   EXPECT_TRUE(Entries(Dest.Path()).empty());
   EXPECT_NE(record, nullptr);
 }
@@ -351,24 +371,27 @@ TEST_F(FileOpsTest, SourceThatCannotBeRemoved) {
 
 TEST_F(FileOpsTest, DeleteToTrashOrForGood) {
   const std::string file = fs::canonical(Tree.Path()).string() + "/d.txt";
-  WriteBytes(file, "to the trash");
-  Engine.LastError = "untouched";
-  ASSERT_TRUE(Engine.DeleteFile(file, true));
-  EXPECT_EQ(Engine.LastError, "untouched");
+  TFileData* record = Make(file, "to the trash");
+  Engine.LastError = "from before";
+  ASSERT_TRUE(Engine.DeleteFile(record, true)) << Engine.LastError;
+  EXPECT_EQ(Engine.LastError, "");
+  EXPECT_EQ(record, nullptr);
   EXPECT_FALSE(fs::exists(file));
   EXPECT_EQ(ReadBytes(Desktop.Trash() + "/files/d.txt"), "to the trash");
   EXPECT_NE(ReadBytes(Desktop.Trash() + "/info/d.txt.trashinfo").find("\nPath=" + file + "\n"), std::string::npos);
 
-  WriteBytes(file, "for good");
-  ASSERT_TRUE(Engine.DeleteFile(file, false));
-  EXPECT_EQ(Engine.LastError, "untouched");
+  record = Make(file, "for good");
+  ASSERT_TRUE(Engine.DeleteFile(record, false)) << Engine.LastError;
   EXPECT_FALSE(fs::exists(file));
   EXPECT_EQ(Entries(Desktop.Trash() + "/files"), std::vector<std::string>{"d.txt"});
 
   // Removed by another program meanwhile.
   for (const bool trash : {true, false}) {
-    EXPECT_FALSE(Engine.DeleteFile(file, trash));
+    record = Make(file, "gone");
+    fs::remove(file);
+    EXPECT_FALSE(Engine.DeleteFile(record, trash));
     EXPECT_EQ(Engine.LastError, "File \"" + file + "\" is not found!");
+    EXPECT_NE(record, nullptr);
   }
 }
 
@@ -377,9 +400,9 @@ TEST_F(FileOpsTest, FailingTrashIsReportedAndDeletesNothing) {
   TOtherFilesystem other;
   SKIP_UNLESS_OWN(other);
   const std::string file = other.Path() + "/kept.txt";
-  WriteBytes(file, "kept");
+  TFileData* record = Make(file, "kept");
   ASSERT_TRUE(other.MakeReadOnly());
-  EXPECT_FALSE(Engine.DeleteFile(file, true));
+  EXPECT_FALSE(Engine.DeleteFile(record, true));
   EXPECT_EQ(Engine.LastError, "Failed to move file \"" + file + "\" to the trash: its filesystem (" + other.Path() +
                                   ") has no usable trash folder: \"" + other.Path() + "/.Trash-" +
                                   std::to_string(getuid()) + "\": Read-only file system");
@@ -389,12 +412,11 @@ TEST_F(FileOpsTest, FailingTrashIsReportedAndDeletesNothing) {
 TEST_F(FileOpsTest, RefusedDeletionsSayWhy) {
   if (RunsWithFileOverride()) return;
   const std::string file = Tree.File("locked/kept.txt");
-  fs::create_directories(Tree.File("locked"));
-  WriteBytes(file, "kept");
+  TFileData* record = Make(file, "kept");
   chmod(Tree.File("locked").c_str(), 0555);
-  EXPECT_FALSE(Engine.DeleteFile(file, false));
+  EXPECT_FALSE(Engine.DeleteFile(record, false));
   EXPECT_EQ(Engine.LastError, "Failed to delete file \"" + file + "\": Permission denied");
-  EXPECT_FALSE(Engine.DeleteFile(file, true));
+  EXPECT_FALSE(Engine.DeleteFile(record, true));
   EXPECT_EQ(Engine.LastError, "Failed to move file \"" + file + "\" to the trash: Permission denied");
   EXPECT_EQ(ReadBytes(file), "kept");
   EXPECT_FALSE(fs::exists(Desktop.Trash() + "/info/kept.txt.trashinfo"));

@@ -381,18 +381,26 @@ private slots:
     WriteSession(Home->File("s.tsn"), {{{a}, {b}, {c}}});
     Load(Home->File("s.tsn"), answers);
     QCOMPARE(Checks(), (std::vector<bool>{true, true, false}));  // sorted by size: equal; by name they stay
-    // Every row checked: the question; No deletes nothing.
+    // Every row checked: one copy must stay, so nothing is asked and nothing goes.
     Form->sFileList->topLevelItem(2)->setCheckState(0, Qt::Checked);
-    answers.Reply = TBoxAnswer::No;
     Form->Trigger(Form->actFilesRecycle);
     QCOMPARE(answers.Boxes.size(), std::size_t{1});
     QCOMPARE(answers.Boxes[0].first, std::string("Warning"));
-    QCOMPARE(answers.Boxes[0].second, std::string("You are about to delete ALL files in this group?\n\rAre you sure?"));
+    QCOMPARE(answers.Boxes[0].second,
+             std::string("Every file of this group is checked, and one copy must stay.\n\rUncheck the file to keep."));
     QVERIFY(fs::exists(a) && fs::exists(b) && fs::exists(c));
-    // One row unchecked: no question; the checked files go to the trash and leave the list.
+    // One row unchecked: the question says how much goes; No deletes nothing.
     Form->sFileList->topLevelItem(2)->setCheckState(0, Qt::Unchecked);
+    answers.Reply = TBoxAnswer::No;
     Form->Trigger(Form->actFilesRecycle);
-    QCOMPARE(answers.Boxes.size(), std::size_t{1});
+    QCOMPARE(answers.Boxes.size(), std::size_t{2});
+    QCOMPARE(answers.Boxes[1].first, std::string("Confirm"));
+    QCOMPARE(answers.Boxes[1].second, std::string("Move 2 files (8 Bytes) to the trash?"));
+    QVERIFY(fs::exists(a) && fs::exists(b) && fs::exists(c));
+    // Yes: the checked files go to the trash and leave the list.
+    answers.Reply = TBoxAnswer::Yes;
+    Form->Trigger(Form->actFilesRecycle);
+    QCOMPARE(answers.Boxes.size(), std::size_t{3});
     QVERIFY(!fs::exists(a) && !fs::exists(b) && fs::exists(c));
     QVERIFY(fs::exists(trash + "/Trash/files/a.txt") && fs::exists(trash + "/Trash/info/b.txt.trashinfo"));
     QCOMPARE(Rows(), (std::vector<std::string>{" c.txt"}));
@@ -416,7 +424,8 @@ private slots:
     QVERIFY(!fs::exists(a) && fs::exists(target + "/a.txt") && fs::exists(b));
     QCOMPARE(Form->Engine->Options.DestFolder, target);
     QCOMPARE(Rows(), (std::vector<std::string>{" b.txt"}));
-    QVERIFY(answers.Boxes.empty());
+    QCOMPARE(answers.Boxes.size(), std::size_t{1});
+    QCOMPARE(answers.Boxes[0].second, "Move 1 file (4 Bytes) to \"" + target + "\"?");
   }
 
   void ClearingFoldersAsksFirst() {
