@@ -253,6 +253,7 @@ TEST_F(CliSearch, ActionsTakeOnlyTheMarkedFiles) {
   EXPECT_EQ(run.ExitCode, 0) << run.Err;
   EXPECT_EQ(ReadBytes(target + "/c.txt"), "newer");
   EXPECT_FALSE(fs::exists(Root + "/c.txt"));
+  EXPECT_EQ(ReadBytes(Dir.File("xdg-data/Trash/files/c.txt")), "already there") << "what it replaced is in the trash";
 
   // For good: only with --delete-marked, and never the file a group keeps.
   WriteBytes(Root + "/e.txt", "twice");
@@ -264,6 +265,38 @@ TEST_F(CliSearch, ActionsTakeOnlyTheMarkedFiles) {
   EXPECT_TRUE(fs::exists(Root + "/f.txt"));
   EXPECT_EQ(RunCli("--trash-marked --delete-marked " + Quote(Root), Dir).ExitCode, 2);
   EXPECT_EQ(RunCli("--move-marked " + Quote(Dir.File("nowhere")) + " " + Quote(Root), Dir).ExitCode, 2);
+}
+
+// --dry-run prints what an action would do and does nothing; the action, run later from a
+// saved session, still refuses a file whose copy changed since.
+TEST_F(CliSearch, ADryRunShowsThePlanAndTheActionChecksAgain) {
+  namespace fs = std::filesystem;
+  const std::string keeper = Root + "/b.txt";
+  TRun run = RunCli("--quiet --dry-run --delete-marked " + Quote(Root), Dir);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  const std::string plan = "Plan: 1 of 1 files, 4 bytes; each is checked again when it is acted on\n"
+                           "  delete  " + Root + "/a.txt  (stays: " + keeper + ")\n";
+  EXPECT_EQ(run.Out.substr(run.Out.find("Plan:")), plan);
+  EXPECT_TRUE(fs::exists(Root + "/a.txt"));
+  run = RunCli("--quiet --json --dry-run --move-marked " + Quote(Dir.Path()) + " " + Quote(Root), Dir);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_NE(run.Out.find("], \"plan\": [{\"action\": \"move\", \"path\": \"" + Root + "/a.txt\", \"target\": \"" +
+                         Dir.File("a.txt") + "\", \"keeper\": \"" + keeper + "\"}]}\n"),
+            std::string::npos)
+      << run.Out;
+  EXPECT_TRUE(fs::exists(Root + "/a.txt"));
+  EXPECT_FALSE(fs::exists(Dir.File("a.txt")));
+  EXPECT_EQ(RunCli("--dry-run " + Quote(Root), Dir).ExitCode, 2) << "a dry run of no action";
+
+  const std::string session = Dir.File("r.tsn");
+  ASSERT_EQ(RunCli("--quiet --save-session " + Quote(session) + " " + Quote(Root), Dir).ExitCode, 0);
+  WriteBytes(keeper, "edited since");
+  fs::remove(Root + "/sub dir/line\nbreak \xE9.txt");
+  run = RunCli("--quiet --load-session " + Quote(session) + " --delete-marked", Dir);
+  EXPECT_EQ(run.ExitCode, 1);
+  EXPECT_EQ(ReadBytes(Root + "/a.txt"), "same") << "its only copy now";
+  EXPECT_EQ(run.Err, "WARNING :  File \"" + Root + "/a.txt\" is kept: its copy \"" + keeper +
+                         "\" changed since the search\n");
 }
 
 TEST(CliCompare, TellsWhetherASearchWouldGroupTwoPictures) {
