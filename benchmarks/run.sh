@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build-bench}
 scripts/install-deps.sh
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTWINSIFTER_BENCHMARKS=ON >/dev/null
-cmake --build "$build" --target bench_picture bench_picture_memory bench_cache >/dev/null
+cmake --build "$build" --target bench_picture bench_picture_memory bench_cache bench_removal >/dev/null
 
 csv=$(mktemp)
 trap 'rm -f "$csv"' EXIT
@@ -38,3 +38,7 @@ cat <<TABLE
 | signature cache: a complete hit, all six variants | $(median BM_CacheHitAllVariants) | under 50 us |
 | signature cache: a name it does not hold | $(median BM_CacheFindMissing) | |
 TABLE
+
+echo
+# Checking every removal: the byte comparison reads each marked file and its twin once.
+"$build/bin/bench_removal" 10000

@@ -71,6 +71,7 @@ struct TSearchStats {
 };
 
 class TPictureFilter;
+class TFolderCache;
 
 class TEngine {
 public:
@@ -204,7 +205,8 @@ private:
   TPixanStats PreparePictures();
   void ApplyPriority();  // xFileOps.cpp
   const TFileData* CopyThatStays(const TRemovalStep& step, const std::set<const TFileData*>& leaving, int file,
-                                 std::string& why);  // xRemoval.cpp
+                                 TFolderCache& folders, std::string& why);  // xRemoval.cpp
+  void DropRecords(const std::vector<TFileData*>& records);  // xFileOps.cpp: RemoveFile for many at once
   bool MoveChecked(const TFileData& record, int folder, const std::string& name, int file, const struct stat& info,
                    int destination, const std::string& destinationPath, const std::string& targetName, bool replace);
   void ApplyCache();     // xPictures.cpp

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <system_error>
+#include <unordered_set>
 #include <vector>
 
 #include "xEngine.h"
@@ -32,6 +33,14 @@ void TEngine::RemoveFile(TFileData*& record) {
     record = nullptr;
     return;
   }
+}
+
+void TEngine::DropRecords(const std::vector<TFileData*>& records) {
+  if (records.empty()) return;
+  const std::unordered_set<const TFileData*> dropped(records.begin(), records.end());
+  for (TFileData* record : records)
+    if (record->Group) record->Group->Remove(record);
+  std::erase_if(Records, [&](const std::unique_ptr<TFileData>& record) { return dropped.count(record.get()) > 0; });
 }
 
 bool TEngine::ShowInFolder(const std::string& path) {

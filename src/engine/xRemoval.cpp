@@ -174,7 +174,7 @@ TRemovalPlan TEngine::PlanRemoval(const std::vector<TFileData*>& records, TRemov
 // A member of the record's group that stays and still holds what the record holds; the reason
 // the first candidate failed otherwise. `file` is the record's file, open and checked.
 const TFileData* TEngine::CopyThatStays(const TRemovalStep& step, const std::set<const TFileData*>& leaving,
-                                        int file, std::string& why) {
+                                        int file, TFolderCache& folders, std::string& why) {
   const TFileData& record = *step.Record;
   why = "no copy of it stays";
   if (!record.Group) return nullptr;
@@ -195,13 +195,13 @@ const TFileData* TEngine::CopyThatStays(const TRemovalStep& step, const std::set
   for (const TFileData* keeper : candidates) {
     if (keeper->Group != &group) continue;  // removed from the results meanwhile
     const std::string copy = "its copy \"" + keeper->FileName + "\" ";
-    TFd folder;
+    int folder = -1;
     std::string name, error;
-    if (!OpenParentNoFollow(keeper->FileName, folder, name, error)) {
+    if (!folders.OpenParent(keeper->FileName, folder, name, error)) {
       refuse(copy + "cannot be reached: " + error);
       continue;
     }
-    TFd kept(::openat(folder.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    TFd kept(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat now {};
     if (!kept.IsOpen()) {
       refuse(errno == ENOENT ? copy + "is gone" : copy + "cannot be read: " + Reason(errno));
@@ -260,6 +260,8 @@ TRemovalOutcome TEngine::ExecuteRemoval(const TRemovalPlan& plan) {
   std::set<const TFileData*> leaving;
   for (const TRemovalStep& step : plan.Steps) leaving.insert(step.Record);
 
+  TFolderCache folders;
+  std::vector<TFileData*> removed;
   Stopped = false;
   const int n = static_cast<int>(plan.Steps.size());
   for (int s = 0; s < n; ++s) {
@@ -273,13 +275,13 @@ TRemovalOutcome TEngine::ExecuteRemoval(const TRemovalPlan& plan) {
     SetProgress(n > 1 ? static_cast<double>(s) / (n - 1) : 0);
 
     // The file itself, through folders that are no links, still the one the search saw.
-    TFd folder;
+    int folder = -1;
     std::string name, error;
-    if (!OpenParentNoFollow(record->FileName, folder, name, error)) {
+    if (!folders.OpenParent(record->FileName, folder, name, error)) {
       skip(*record, error);
       continue;
     }
-    TFd file(::openat(folder.Get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    TFd file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
     if (!file.IsOpen()) {
       if (errno == ENOENT)
@@ -322,13 +324,13 @@ TRemovalOutcome TEngine::ExecuteRemoval(const TRemovalPlan& plan) {
     }
 
     std::string why;
-    if (!CopyThatStays(step, leaving, file.Get(), why)) {
+    if (!CopyThatStays(step, leaving, file.Get(), folders, why)) {
       skip(*record, why);
       continue;
     }
     // The name must still be the file just checked and read.
     struct stat last {};
-    if (::fstatat(folder.Get(), name.c_str(), &last, AT_SYMLINK_NOFOLLOW) != 0 || !Unchanged(*record, last)) {
+    if (::fstatat(folder, name.c_str(), &last, AT_SYMLINK_NOFOLLOW) != 0 || !Unchanged(*record, last)) {
       skip(*record, "it changed since the search");
       continue;
     }
@@ -336,23 +338,25 @@ TRemovalOutcome TEngine::ExecuteRemoval(const TRemovalPlan& plan) {
     bool done = false;
     switch (plan.Kind) {
       case TRemovalKind::Delete:
-        done = ::unlinkat(folder.Get(), name.c_str(), 0) == 0;
+        done = ::unlinkat(folder, name.c_str(), 0) == 0;
         if (!done) warn("Failed to delete file \"" + record->FileName + "\": " + Reason(errno));
         break;
       case TRemovalKind::Trash:
-        done = MoveToTrashAt(folder.Get(), name, record->FileName, error);
+        done = MoveToTrashAt(folder, name, record->FileName, error);
         if (!done) warn("Failed to move file \"" + record->FileName + "\" to the trash: " + error);
         break;
       case TRemovalKind::Move:
-        done = MoveChecked(*record, folder.Get(), name, file.Get(), info, destination.Get(), destinationPath,
+        done = MoveChecked(*record, folder, name, file.Get(), info, destination.Get(), destinationPath,
                            targetName, replace);
         if (!done) ++outcome.Skipped;  // warned there
         break;
     }
     if (!done) continue;
     ++outcome.Done;
-    RemoveFile(record);
+    if (record->Group) record->Group->Remove(record);
+    removed.push_back(record);
   }
+  DropRecords(removed);
   Stopped = true;
   if (outcome.AllDone()) LastError.clear();
   return outcome;

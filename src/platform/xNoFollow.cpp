@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -82,4 +83,29 @@ bool OpenParentNoFollow(const std::string& path, TFd& folder, std::string& name,
   const std::size_t slash = path.rfind('/');
   name = path.substr(slash + 1);
   return OpenFolderNoFollow(slash == 0 ? "/" : path.substr(0, slash), folder, error);
+}
+
+bool TFolderCache::OpenFolder(const std::string& path, int& folder, std::string& error) {
+  for (auto it = Open_.begin(); it != Open_.end(); ++it)
+    if (it->first == path) {
+      std::rotate(it, it + 1, Open_.end());
+      folder = Open_.back().second.Get();
+      return true;
+    }
+  TFd opened;
+  if (!OpenFolderNoFollow(path, opened, error)) return false;
+  if (Open_.size() >= Kept) Open_.erase(Open_.begin());
+  Open_.emplace_back(path, std::move(opened));
+  folder = Open_.back().second.Get();
+  return true;
+}
+
+bool TFolderCache::OpenParent(const std::string& path, int& folder, std::string& name, std::string& error) {
+  if (!IsFullFilePath(path)) {
+    error = "not a full path";
+    return false;
+  }
+  const std::size_t slash = path.rfind('/');
+  name = path.substr(slash + 1);
+  return OpenFolder(slash == 0 ? "/" : path.substr(0, slash), folder, error);
 }

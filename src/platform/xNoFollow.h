@@ -5,6 +5,8 @@
 // whatever the link points at.
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // An open descriptor, closed with the object.
 class TFd {
@@ -40,3 +42,19 @@ bool OpenFolderNoFollow(const std::string& path, TFd& folder, std::string& error
 // Opens the folder that holds the file at `path` (IsFullFilePath), as OpenFolderNoFollow does,
 // and gives the file's name in it.
 bool OpenParentNoFollow(const std::string& path, TFd& folder, std::string& name, std::string& error);
+
+// Folders opened as OpenFolderNoFollow opens them, the last few kept open, so that a batch of
+// removals walks each folder once rather than once a file. A descriptor refers to the folder that
+// was at its path when it was walked, whatever is put at that path later, so keeping it open
+// never lets a later link in. The descriptors it gives stay the cache's, valid until the cache
+// opens a few more folders.
+class TFolderCache {
+public:
+  bool OpenFolder(const std::string& path, int& folder, std::string& error);
+  // The folder holding the file at `path` (IsFullFilePath) and the file's name in it.
+  bool OpenParent(const std::string& path, int& folder, std::string& name, std::string& error);
+
+private:
+  static constexpr std::size_t Kept = 8;
+  std::vector<std::pair<std::string, TFd>> Open_;  // the most recently used last
+};
