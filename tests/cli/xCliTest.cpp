@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <chrono>
@@ -297,6 +302,62 @@ TEST_F(CliSearch, ADryRunShowsThePlanAndTheActionChecksAgain) {
   EXPECT_EQ(ReadBytes(Root + "/a.txt"), "same") << "its only copy now";
   EXPECT_EQ(run.Err, "WARNING :  File \"" + Root + "/a.txt\" is kept: its copy \"" + keeper +
                          "\" changed since the search\n");
+}
+
+// Ctrl+C while the marked files are being deleted stops between two files.
+TEST(CliActions, CtrlCStopsTheDeletions) {
+  namespace fs = std::filesystem;
+  TTempDir dir;
+  const std::string root = dir.File("tree");
+  constexpr int Pairs = 3000;
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 30);
+  for (int i = 0; i < Pairs; ++i) {
+    const std::string name = std::to_string(i);
+    fs::create_directories(root + "/old");
+    fs::create_directories(root + "/new");
+    WriteBytes(root + "/old/" + name, std::string(4096, 'a') + name);
+    WriteBytes(root + "/new/" + name, std::string(4096, 'a') + name);
+    fs::last_write_time(root + "/old/" + name, old);
+  }
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(out[1], STDOUT_FILENO);
+    const int err = ::open(dir.File("stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(err, STDERR_FILENO);
+    ::setenv("TWINSIFTER_HOME", dir.File("home").c_str(), 1);
+    ::setenv("XDG_DATA_HOME", dir.File("xdg-data").c_str(), 1);
+    ::execl(TWINSIFTER_CLI, TWINSIFTER_CLI, "--delete-marked", root.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(out[1]);
+  // The groups are printed whole before the first file goes: Ctrl+C comes right after them.
+  std::string printed;
+  char buffer[65536];
+  const std::string last = "Group " + std::to_string(Pairs) + ":";
+  while (printed.find(last) == std::string::npos || printed.back() != '\n' ||
+         std::count(printed.begin() + static_cast<long>(printed.find(last)), printed.end(), '\n') < 3) {
+    const ssize_t n = ::read(out[0], buffer, sizeof buffer);
+    if (n <= 0) break;
+    printed.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::kill(child, SIGINT);
+  while (::read(out[0], buffer, sizeof buffer) > 0) {
+  }
+  ::close(out[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal itself";
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  int left = 0;
+  for (int i = 0; i < Pairs; ++i) left += fs::exists(root + "/old/" + std::to_string(i)) ? 1 : 0;
+  EXPECT_GT(left, 0) << "every file was deleted";
+  const std::string err = ReadBytes(dir.File("stderr.txt"));
+  const bool stopped = err.find(" marked files deleted; stopped, " + std::to_string(left) + " not done") !=
+                           std::string::npos ||
+                       (left == Pairs && err.find("Stopped before acting on the marked files") != std::string::npos);
+  EXPECT_TRUE(stopped) << err.substr(err.size() > 400 ? err.size() - 400 : 0);
 }
 
 TEST(CliCompare, TellsWhetherASearchWouldGroupTwoPictures) {
