@@ -306,6 +306,10 @@ TRemovalOutcome TEngine::ExecuteRemoval(const TRemovalPlan& plan) {
           warn("Cannot move file \"" + record->FileName + "\" onto itself (\"" + step.Target + "\")");
           continue;
         }
+        if (!S_ISREG(there.st_mode)) {
+          skip(*record, "\"" + step.Target + "\" is there and is not a file");
+          continue;
+        }
         if (results.count({there.st_dev, there.st_ino})) {
           skip(*record, "\"" + step.Target + "\" is a file of the results and is not replaced");
           continue;

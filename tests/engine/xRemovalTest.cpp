@@ -230,8 +230,11 @@ TEST_F(RemovalTest, MovesNeverDestroyWhatTheyReplace) {
   Make("g/u.txt", "four", 30);
   Make("h/u4.txt", "four", 1);
   Make("dest/u.txt", "unique, nowhere else");
+  Make("i/sub", "five", 30);  // the destination holds a folder of that name
+  Make("j/sub5", "five", 1);
+  fs::create_directories(Root + "dest/sub");
   Search();
-  ASSERT_EQ(Engine.GroupCount(), 4);
+  ASSERT_EQ(Engine.GroupCount(), 5);
   int asked = 0;
   Engine.OnOverwrite = [&](const std::string&) {
     ++asked;
@@ -243,12 +246,15 @@ TEST_F(RemovalTest, MovesNeverDestroyWhatTheyReplace) {
   // Two batches, as the window makes them group by group: the second no longer has the record
   // of what the first moved, and still must not replace it.
   const TRemovalOutcome first = Remove({Root + "a/x.txt", Root + "b/y.txt"}, TRemovalKind::Move, dest);
-  const TRemovalOutcome second = Remove({Root + "e/y.txt", Root + "g/u.txt"}, TRemovalKind::Move, dest);
+  const TRemovalOutcome second =
+      Remove({Root + "e/y.txt", Root + "g/u.txt", Root + "i/sub"}, TRemovalKind::Move, dest);
   EXPECT_EQ(first.Done + second.Done, 2);
-  EXPECT_EQ(first.Skipped + second.Skipped, 2);
+  EXPECT_EQ(first.Skipped + second.Skipped, 3);
   const std::string notReplaced = " is a file of the results and is not replaced";
   EXPECT_EQ(Warnings(), (std::vector<std::string>{"File \"" + Root + "a/x.txt\" is kept: \"" + dest + "/x.txt\"" + notReplaced,
-                                                  "File \"" + Root + "e/y.txt\" is kept: \"" + dest + "/y.txt\"" + notReplaced}));
+                                                  "File \"" + Root + "e/y.txt\" is kept: \"" + dest + "/y.txt\"" + notReplaced,
+                                                  "File \"" + Root + "i/sub\" is kept: \"" + dest + "/sub\" is there and is not a file"}));
+  EXPECT_TRUE(fs::is_directory(dest + "/sub"));
   EXPECT_EQ(ReadBytes(dest + "/x.txt"), "one");
   EXPECT_EQ(ReadBytes(Root + "a/x.txt"), "one");
   EXPECT_EQ(ReadBytes(dest + "/y.txt"), "two");
