@@ -1,5 +1,5 @@
 // The desktop operations: the trash (home and per-filesystem, refusals), the opener and the
-// file manager's fallback, the process priority.
+// file manager's fallback, the process priority; paths walked without following links.
 
 #include <gtest/gtest.h>
 
@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "xDesktopTestEnv.h"
+#include "xNoFollow.h"
 #include "xPlatform.h"
 #include "xTestFiles.h"
 
@@ -394,4 +395,49 @@ TEST(PriorityTest, RefusedRaiseChangesNothing) {
   EXPECT_TRUE(SetProcessPriority(1));  // already there
   EXPECT_TRUE(SetProcessPriority(0));  // lowering is always allowed
   EXPECT_EQ(PriorityOf(gettid()).Policy, SCHED_IDLE);
+}
+
+TEST(NoFollow, OnlyFullPathsAndNoLinksOnTheWay) {
+  const struct {
+    std::string Path;
+    bool Full;
+  } paths[] = {
+      {"/a/b.txt", true},       {"/a//b.txt", true},  {"/b", true},         {"a/b.txt", false},
+      {"", false},              {"/", false},         {"/a/", false},       {"/a/./b", false},
+      {"/a/../b", false},       {"/a/..", false},     {std::string("/a/b\0c", 6), false},
+  };
+  for (const auto& c : paths) EXPECT_EQ(IsFullFilePath(c.Path), c.Full) << c.Path;
+
+  TTempDir dir;
+  const std::string root = RealPath(dir.Path());
+  fs::create_directories(root + "/real/inner");
+  WriteBytes(root + "/real/inner/f", "x");
+  fs::create_directory_symlink(root + "/real", root + "/link");
+  TFd folder;
+  std::string name, error;
+  ASSERT_TRUE(OpenParentNoFollow(root + "/real/inner/f", folder, name, error)) << error;
+  EXPECT_EQ(name, "f");
+  struct stat info {};
+  EXPECT_EQ(::fstatat(folder.Get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW), 0);
+  EXPECT_FALSE(OpenParentNoFollow(root + "/link/inner/f", folder, name, error));
+  EXPECT_EQ(error, "the folder \"link\" of its path is a symbolic link");
+  EXPECT_FALSE(OpenFolderNoFollow(root + "/real/inner/f", folder, error)) << "a file is no folder";
+  EXPECT_FALSE(OpenFolderNoFollow(root + "/missing", folder, error));
+  EXPECT_EQ(error, "the folder \"missing\" of its path: No such file or directory");
+
+  // The cache keeps the folders it gave out lately open, and they stay the folders walked.
+  TFolderCache cache;
+  int first = -1, fd = -1;
+  ASSERT_TRUE(cache.OpenParent(root + "/real/inner/f", first, name, error));
+  for (int i = 0; i < 20; ++i) {
+    fs::create_directories(root + "/many/" + std::to_string(i));
+    ASSERT_TRUE(cache.OpenFolder(root + "/many/" + std::to_string(i), fd, error)) << error;
+    struct stat opened {}, there {};
+    ASSERT_EQ(::fstat(fd, &opened), 0);
+    ASSERT_EQ(::stat((root + "/many/" + std::to_string(i)).c_str(), &there), 0);
+    EXPECT_EQ(opened.st_ino, there.st_ino);
+  }
+  fs::rename(root + "/real", root + "/moved");
+  fs::create_directory_symlink(root + "/moved", root + "/real");
+  EXPECT_FALSE(cache.OpenParent(root + "/real/inner/f", fd, name, error)) << "walked again, and refused";
 }
