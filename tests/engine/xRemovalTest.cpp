@@ -159,9 +159,13 @@ TEST_F(RemovalTest, AFileGoesOnlyWhileItsCopyStillHoldsItsBytes) {
       ASSERT_EQ(Engine.GroupCount(), 1);
       ASSERT_TRUE(AutoMarked(*Engine.Groups(0), *Record(marked), Engine.MarkRules()));
       const std::string saved = Home.File("results.tsn");
-      if (session) ASSERT_TRUE(Engine.SaveSession(saved)) << Engine.LastError;
+      if (session) {
+        ASSERT_TRUE(Engine.SaveSession(saved)) << Engine.LastError;
+      }
       c.Change(marked, kept);
-      if (session) ASSERT_TRUE(Engine.LoadSession(saved)) << Engine.LastError;
+      if (session) {
+        ASSERT_TRUE(Engine.LoadSession(saved)) << Engine.LastError;
+      }
       Log.Clear();
 
       // The command line's way: the automatic marks of every group.
@@ -181,7 +185,9 @@ TEST_F(RemovalTest, AFileGoesOnlyWhileItsCopyStillHoldsItsBytes) {
       }
       EXPECT_EQ(outcome.Done, 0);
       EXPECT_TRUE(fs::exists(marked) || fs::exists(Root + "a-was/photo.raw"));
-      if (fs::exists(Root + "elsewhere")) EXPECT_EQ(ReadBytes(Root + "elsewhere/photo.raw"), content);
+      if (fs::exists(Root + "elsewhere")) {
+        EXPECT_EQ(ReadBytes(Root + "elsewhere/photo.raw"), content);
+      }
       if (expected->empty()) {
         EXPECT_TRUE(marks.empty());
         continue;
@@ -211,9 +217,10 @@ TEST_F(RemovalTest, PicturesGoWhileTheirLookalikeIsUnchanged) {
     const TRemovalOutcome outcome = Remove({Root + "a.png"}, TRemovalKind::Delete);
     EXPECT_EQ(outcome.Done, changed ? 0 : 1);
     EXPECT_EQ(fs::exists(Root + "a.png"), changed);
-    if (changed)
+    if (changed) {
       EXPECT_EQ(Warnings(), std::vector<std::string>{"File \"" + Root + "a.png\" is kept: its copy \"" + Root +
                                                      "b.png\" changed since the search"});
+    }
   }
 }
 
