@@ -96,7 +96,9 @@ int TEngine::EnabledFolderCount() const {
 void TEngine::LoadFolders() {
   Folders.clear();
   Store.OpenSection("FOLDERS", false);
-  const int count = Store.ReadInteger("Count", 0);
+  // The count is outside input: a damaged file asking for two billion folders must not keep the
+  // program from starting. Nobody searches more folders than this at once.
+  const int count = std::min(Store.ReadInteger("Count", 0), MaxFolders);
   for (int i = 0; i < count; ++i) {
     const std::string path = Store.ReadString("F_" + std::to_string(i), "");
     const bool enabled = Store.ReadBool("E_" + std::to_string(i), true);

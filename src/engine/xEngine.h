@@ -112,6 +112,8 @@ public:
   int GroupCount() const { return static_cast<int>(GroupList.size()); }
   TGroup* Groups(int index) const;
 
+  // The most folders the settings file's list is read for.
+  static constexpr int MaxFolders = 10000;
   int AddFolder(const std::string& path);
   bool DeleteFolder(int index);
   void SetFolderEnabled(int index, bool enabled);

@@ -35,7 +35,8 @@ void TCompOpts::Load(TStorage& storage) {
   DestFolder = storage.ReadString("DestFolder", DestFolder);
   FileComp = ReadByte(storage, "FileComp", FileComp);
   Priority = ReadByte(storage, "Priority", Priority);
-  Thumbs = storage.ReadInteger("Thumbs", Thumbs);
+  // Six thumbnail sizes; anything else in a damaged file would size rows by the gigabyte.
+  if (const std::int32_t thumbs = storage.ReadInteger("Thumbs", Thumbs); thumbs >= 0 && thumbs <= 5) Thumbs = thumbs;
   for (int i = 1; i <= 6; ++i) {
     if (storage.ReadBool("PO_" + std::to_string(i), PicVariants.Contains(i)))
       PicVariants.Include(i);

@@ -120,6 +120,19 @@ TEST(Folders, MissingFoldersAreDroppedAndTheRestRenumbered) {
       << ini;
 }
 
+// Counts from a damaged file are bounded where they are read: the engine starts at once.
+TEST(Folders, ADamagedCountIsBounded) {
+  TTempDir dir;
+  std::filesystem::create_directory(dir.File("a"));
+  WriteBytes(dir.File("twinsifter.ini"), "[FOLDERS]\nCount=2147483647\nF_0=" + dir.File("a") +
+                                             "\n[OPTIONS]\nThumbs=2147483647\n");
+  TStorage storage(dir.Path(), TInfo());
+  TEngine engine(storage, false);
+  ASSERT_EQ(engine.Folders.size(), 1U);
+  EXPECT_EQ(engine.Folders[0].Path, dir.File("a"));
+  EXPECT_EQ(engine.Options.Thumbs, TCompOpts().Thumbs) << "out of range: the default stays";
+}
+
 TEST(Folders, EditingTheListAsksForARescan) {
   TTempDir dir;
   TStorage storage(dir.Path(), TInfo());
