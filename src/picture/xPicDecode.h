@@ -26,6 +26,9 @@ public:
     return -1;
   }
   virtual void PutRow(int y, const std::uint8_t* pixels, TPixelFormat format) = 0;
+  // True once the search is stopped: a decoder asks between rows or scans (at least every
+  // 0.1 s of work) and then fails at once.
+  virtual bool Cancelled() const { return false; }
 };
 
 enum class TDecodeResult {
