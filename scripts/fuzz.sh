@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang and runs each for a while.
 #   scripts/fuzz.sh [SECONDS per target, default 300]
+# FUZZ_TARGETS picks some of them: FUZZ_TARGETS="fuzz_jpeg fuzz_png" scripts/fuzz.sh 600
 # The build folder is $FUZZ_BUILD (default build-fuzz); corpora stay in its corpus/<target>/,
 # crash files in the folder itself.
 set -euo pipefail
@@ -18,10 +19,15 @@ fi
 
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTWINSIFTER_FUZZ=ON -DTWINSIFTER_BENCHMARKS=OFF
-cmake --build "$build" -j2 --target fuzz_settings fuzz_cache fuzz_session
+targets=(${FUZZ_TARGETS:-fuzz_settings fuzz_cache fuzz_session fuzz_jpeg fuzz_png fuzz_own})
+cmake --build "$build" -j2 --target "${targets[@]}" fuzz_seeds
+mkdir -p "$build/corpus/fuzz_jpeg" "$build/corpus/fuzz_png"
+if [[ -z $(ls -A "$build/corpus/fuzz_jpeg") ]]; then
+  "$build/bin/fuzz_seeds" "$build/corpus/fuzz_jpeg" "$build/corpus/fuzz_png"
+fi
 
 status=0
-for target in fuzz_settings fuzz_cache fuzz_session; do
+for target in "${targets[@]}"; do
   mkdir -p "$build/corpus/$target"
   echo "== $target for ${seconds}s" >&2
   (cd "$build" && "./bin/$target" -max_total_time="$seconds" -max_len=70000 -timeout=10 -rss_limit_mb=2048 \

@@ -26,7 +26,10 @@ public:
 
   bool Read(void* data, std::int64_t count);
   bool Seek(std::int64_t position);
-  bool Skip(std::int64_t count) { return Seek(Position + count); }
+  bool Skip(std::int64_t count) {
+    if (count > Remaining() || count < -Position) return Good_ = false;  // never an overflowing sum
+    return Seek(Position + count);
+  }
 
   std::uint8_t U8();
   std::uint16_t U16LE();

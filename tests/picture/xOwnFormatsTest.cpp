@@ -220,6 +220,11 @@ TEST_F(OwnFormats, PhotoshopFailures) {
       {"zip.psd", zip},           {"longrow.psd", longRow},    {"huge.psd", huge},
       {"cut.psd", good.substr(0, good.size() - 10)}, {"header.pdd", good.substr(0, 20)}};
   for (const auto& [name, bytes] : files) ExpectFails(Write(name, bytes));
+  // A large document whose colour section claims almost 2^63 bytes (found by fuzzing: skipping
+  // it overflowed the reader's position).
+  ExpectFails(Write("skip.psd", std::string("8BPS\x00\x02\x01\x00\x00\x00\x00\x00\x00\x01\x00\x00\x0a\x1a\x00\x00"
+                                            "\x00\x23\x00\x08\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\xc4\xc4\xc4\xc4",
+                                            38) + std::string(12, '\0')));
 
   // A row whose packed bytes unpack to too few or too many pixels.
   TPsd flat = RgbPsd(TTestImage(16, 2, 1, 2, 3), 8, 0);
