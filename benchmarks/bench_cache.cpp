@@ -27,6 +27,12 @@ void Put(std::vector<std::uint8_t>& out, std::size_t at, std::int32_t value) {
   for (int i = 0; i < 4; ++i) out[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
+// A made-up file for each picture: the pictures themselves are never read.
+TCacheStamp StampOf(std::size_t i) {
+  return {static_cast<std::int64_t>(2'000'000 + i), static_cast<std::int64_t>(1'600'000'000'000'000'000 + i * 997),
+          static_cast<std::uint64_t>(i + 1)};
+}
+
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (!file || std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size()) std::abort();
@@ -69,6 +75,7 @@ public:
       Put(ncd, at + 260, 3000);
       for (int v = 0; v < LTraceVariants; ++v) Put(ncd, at + 268 + 4 * static_cast<std::size_t>(v), v < variants ? nextL++ : -1);
       Put(ncd, at + 292, record);
+      Put(ncd, at + 264, static_cast<std::int32_t>(CacheCheckValue(ncd.data() + at, StampOf(static_cast<std::size_t>(i)))));
     }
     std::vector<std::size_t> order(Names.size());
     for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
@@ -125,8 +132,8 @@ void Hit(benchmark::State& state, TBenchCache& files, TPicVariants set) {
   for (auto& pick : picks) pick = random() % files.Names.size();
   for (auto _ : state) {
     TPictureSize size;
-    const std::string& name = files.Names[picks[k++ % picks.size()]];
-    if (!cache.GetSignature(name, signature, analyser, set, size) || size.Width != 4000) {
+    const std::size_t pick = picks[k++ % picks.size()];
+    if (!cache.GetSignature(files.Names[pick], StampOf(pick), signature, analyser, set, size) || size.Width != 4000) {
       state.SkipWithError("not a hit");
       break;
     }

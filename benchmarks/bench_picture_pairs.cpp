@@ -9,6 +9,7 @@
 //   BITS: the variant set as a number (1 unchanged only, 127 every variant and greyscale)
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -88,7 +89,11 @@ int main(int argc, char** argv) {
       auto& picture = static_cast<TPicData&>(*record);
       TPicSign sign(all);
       TPictureSize size;
-      if (!cache.GetSignature(name, sign, analyser, all, size)) {
+      struct stat info {};
+      const TCacheStamp stamp = stat(name.c_str(), &info) == 0
+                                    ? TCacheStamp{info.st_size, StatMTimeNs(info), info.st_ino}
+                                    : TCacheStamp{};
+      if (!cache.GetSignature(name, stamp, sign, analyser, all, size)) {
         picture.Failed = true;
         continue;
       }

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <zlib.h>
+
 #include "xAssert.h"
 
 namespace {
@@ -25,6 +27,11 @@ std::uint32_t Get32(const std::uint8_t* p) {
 
 std::int32_t GetInt(const std::uint8_t* p) { return static_cast<std::int32_t>(Get32(p)); }
 void PutInt(std::uint8_t* p, std::int32_t v) { Put32(p, static_cast<std::uint32_t>(v)); }
+
+void Put64(std::uint8_t* p, std::uint64_t v) {
+  Put32(p, static_cast<std::uint32_t>(v));
+  Put32(p + 4, static_cast<std::uint32_t>(v >> 32));
+}
 
 bool ReadAt(int fd, std::uint8_t* data, std::size_t size, off_t offset) {
   std::size_t done = 0;
@@ -62,14 +69,26 @@ int CompareNames(const std::uint8_t* a, std::size_t aLength, const std::uint8_t*
   return aLength < bLength ? -1 : aLength > bLength ? 1 : 0;
 }
 
+constexpr int CheckOffset = 264;
+
 void DecodeName(const std::uint8_t* data, std::uint8_t* name, std::int32_t& width, std::int32_t& height,
-                std::uint32_t& counter, std::int32_t* l, std::int32_t& h) {
+                std::uint32_t& check, std::int32_t* l, std::int32_t& h) {
   std::memcpy(name, data, CacheNameLength);
   width = GetInt(data + 256);
   height = GetInt(data + 260);
-  counter = Get32(data + 264);
+  check = Get32(data + CheckOffset);
   for (int v = 0; v < LTraceVariants; ++v) l[v] = GetInt(data + 268 + 4 * v);
   h = GetInt(data + 292);
+}
+
+void EncodeName(std::uint8_t* data, const std::uint8_t* name, std::int32_t width, std::int32_t height,
+                std::uint32_t check, const std::int32_t* l, std::int32_t h) {
+  std::memcpy(data, name, CacheNameLength);
+  PutInt(data + 256, width);
+  PutInt(data + 260, height);
+  Put32(data + CheckOffset, check);
+  for (int v = 0; v < LTraceVariants; ++v) PutInt(data + 268 + 4 * v, l[v]);
+  PutInt(data + 292, h);
 }
 
 void HeaderRecord(std::uint8_t* header, int size, std::int32_t slot) {
@@ -104,6 +123,20 @@ bool RecreateFile(const std::string& path, int size) {
 constexpr int RecordsPerRead = 256;  // the name records Open checks per read
 
 }  // namespace
+
+// Every byte of the record but the check value itself, then the stamp: a record stored for
+// another file, or with any of its bytes changed since, gives another value.
+std::uint32_t CacheCheckValue(const std::uint8_t* record, const TCacheStamp& stamp) {
+  std::uint8_t tail[24];
+  Put64(tail, static_cast<std::uint64_t>(stamp.Size));
+  Put64(tail + 8, static_cast<std::uint64_t>(stamp.MTimeNs));
+  Put64(tail + 16, stamp.Inode);
+  uLong crc = crc32(0L, Z_NULL, 0);
+  crc = crc32(crc, record, CheckOffset);
+  crc = crc32(crc, record + CheckOffset + 4, NameRecordSize - CheckOffset - 4);
+  crc = crc32(crc, tail, sizeof tail);
+  return static_cast<std::uint32_t>(crc);
+}
 
 // ---------------------------------------------------------------------------------------------
 // TCIndex
@@ -310,7 +343,7 @@ bool TCache::CheckRecords() {
     }
     for (std::size_t k = 0; k < n; ++k) {
       const std::uint8_t* data = block.data() + k * NameRecordSize;
-      DecodeName(data, record.Name, record.Width, record.Height, record.Counter, record.L, record.H);
+      DecodeName(data, record.Name, record.Width, record.Height, record.Check, record.L, record.H);
       for (int v = 0; v < LTraceVariants; ++v) {
         const std::int32_t t = record.L[v];
         if (t == -1) continue;
@@ -382,6 +415,12 @@ bool TCache::ValidTraces(const TNameRecord& record) const {
   return record.H >= 1 && record.H < HTraces.Count;
 }
 
+bool TCache::Believed(const TNameRecord& record, const TCacheStamp& stamp) {
+  std::uint8_t data[NameRecordSize];
+  EncodeName(data, record.Name, record.Width, record.Height, record.Check, record.L, record.H);
+  return CacheCheckValue(data, stamp) == record.Check;
+}
+
 // A record read while open: files changed behind our back must not reach the traces.
 bool TCache::ReadName(std::int32_t n, TNameRecord& record) {
   if (n < 1 || n >= Names.Count) {
@@ -390,7 +429,7 @@ bool TCache::ReadName(std::int32_t n, TNameRecord& record) {
   }
   std::uint8_t data[NameRecordSize];
   if (!ReadRecord(Names, n, data)) return false;
-  DecodeName(data, record.Name, record.Width, record.Height, record.Counter, record.L, record.H);
+  DecodeName(data, record.Name, record.Width, record.Height, record.Check, record.L, record.H);
   if (!ValidTraces(record)) {
     Broken("Name cache corrupted!", true);
     return false;
@@ -436,9 +475,9 @@ TCacheFind TCache::Find(const std::string& name) {
   return result;
 }
 
-bool TCache::Holds(const std::string& name, TPicVariants variants) {
+bool TCache::Holds(const std::string& name, const TCacheStamp& stamp, TPicVariants variants) {
   if (!Open_ || name.size() > CacheNameLength || name.find('\0') != std::string::npos) return false;
-  if (Find(name).Record < 1 || !Open_) return false;
+  if (Find(name).Record < 1 || !Open_ || !Believed(Last, stamp)) return false;
   variants.Include(pvOriginal);
   for (int v = 0; v < LTraceVariants; ++v)
     if (variants.Contains(v) && Last.L[v] == -1) return false;
@@ -466,8 +505,8 @@ bool TCache::Analyse(const std::string& name, TPicSign& signature, TPixan& analy
   return true;
 }
 
-bool TCache::GetSignature(const std::string& name, TPicSign& signature, TPixan& analyser, TPicVariants variants,
-                          TPictureSize& size) {
+bool TCache::GetSignature(const std::string& name, const TCacheStamp& stamp, TPicSign& signature, TPixan& analyser,
+                          TPicVariants variants, TPictureSize& size) {
   LastError_.clear();
   size = {};
   variants.Include(pvOriginal);
@@ -476,7 +515,10 @@ bool TCache::GetSignature(const std::string& name, TPicSign& signature, TPixan& 
 
   const TCacheFind found = Find(name);
   if (!Open_) return Analyse(name, signature, analyser, variants, size);
-  if (found.Record >= 1) {
+  // A record that fails its check is of another file under this name, or damaged: none of its
+  // traces is believed, and all it holds are computed again into it.
+  const bool believed = found.Record >= 1 && Believed(Last, stamp);
+  if (believed) {
     const TNameRecord record = Last;
     size = {record.Width, record.Height};
     signature.SetHLength(HTraceLength);
@@ -503,6 +545,9 @@ bool TCache::GetSignature(const std::string& name, TPicSign& signature, TPixan& 
   const bool takeOver = found.Record < 1 && Count() >= Capacity_;
   if (takeOver && Capacity_ < 1) return Analyse(name, signature, analyser, variants, size);
   TPicVariants computed = variants;
+  if (found.Record >= 1 && !believed)
+    for (int v = 0; v < LTraceVariants; ++v)
+      if (Last.L[v] != -1) computed.Include(v);
   if (takeOver) {
     TNameRecord old;
     std::int32_t slot = Slot_ + 1;
@@ -513,7 +558,7 @@ bool TCache::GetSignature(const std::string& name, TPicSign& signature, TPixan& 
   }
   if (computed == variants) {
     if (!Analyse(name, signature, analyser, variants, size)) return false;
-    return Store(name, signature, variants, size, found);
+    return Store(name, stamp, signature, variants, size, found);
   }
   TPicSign full(computed);
   if (!Analyse(name, full, analyser, computed, size)) {
@@ -528,14 +573,14 @@ bool TCache::GetSignature(const std::string& name, TPicSign& signature, TPixan& 
       TS_ASSERT(trace != nullptr);
       *trace = *full.LTrace(v);
     }
-  return Store(name, full, computed, size, found);
+  return Store(name, stamp, full, computed, size, found);
 }
 
 // Writes the analysed picture: a found record in place, a new one appended, or, with the cache
 // full, over the record whose turn it is. Gives true: the signature is good either way; a write
 // that fails leaves that record out of the index and its message in LastError.
-bool TCache::Store(const std::string& name, const TPicSign& signature, TPicVariants variants, TPictureSize size,
-                   const TCacheFind& found) {
+bool TCache::Store(const std::string& name, const TCacheStamp& stamp, const TPicSign& signature,
+                   TPicVariants variants, TPictureSize size, const TCacheFind& found) {
   TNameRecord record;
   std::int32_t number = -1;
   int position = found.Position;
@@ -564,7 +609,6 @@ bool TCache::Store(const std::string& name, const TPicSign& signature, TPicVaria
   std::memcpy(record.Name, name.data(), name.size());
   record.Width = size.Width;
   record.Height = size.Height;
-  record.Counter = fresh ? 0 : 1;
   bool ok = true;
   for (int v = 0; v < LTraceVariants && ok; ++v) {
     if (!variants.Contains(v)) {
@@ -581,13 +625,9 @@ bool TCache::Store(const std::string& name, const TPicSign& signature, TPicVaria
   TS_ASSERT(signature.HLength() == HTraceLength);
   if (ok) ok = fresh ? AppendRecord(HTraces, signature.HTrace().Data(), record.H)
                      : WriteRecord(HTraces, record.H, signature.HTrace().Data());
-  std::uint8_t data[NameRecordSize] = {};
-  std::memcpy(data, record.Name, CacheNameLength);
-  PutInt(data + 256, record.Width);
-  PutInt(data + 260, record.Height);
-  Put32(data + 264, record.Counter);
-  for (int v = 0; v < LTraceVariants; ++v) PutInt(data + 268 + 4 * v, record.L[v]);
-  PutInt(data + 292, record.H);
+  std::uint8_t data[NameRecordSize];
+  EncodeName(data, record.Name, record.Width, record.Height, 0, record.L, record.H);
+  Put32(data + CheckOffset, CacheCheckValue(data, stamp));
   if (ok) ok = fresh ? AppendRecord(Names, data, number) : WriteRecord(Names, number, data);
 
   if (!ok) {

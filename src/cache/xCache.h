@@ -7,6 +7,13 @@
 // "cache.nid", the record numbers of the name records sorted by name. Only that index lives in
 // memory; records are read and written one by one, on files held open while the cache is.
 //
+// A name record: the name (256 bytes, zero-padded), width, height, a check value, the record
+// numbers of the six L-traces (-1: not stored) and of the H-trace. The check value is the
+// CRC-32 of the record's other 292 bytes followed by the stamp of the file the traces were
+// computed from (size, modification time in nanoseconds, inode; 8 bytes each). A record whose
+// check value does not match the stamp of the file now is not believed: it stands for another
+// file under the same name, or it is damaged, and the picture is analysed again into it.
+//
 // Every file is outside input. Open checks the headers, the index and every name record, so a
 // damaged cache fails to open (IsDamaged tells damage from a file that cannot be read) and can
 // be started afresh with Clear; nothing that a file holds can trip a consistency check.
@@ -23,6 +30,17 @@ inline constexpr int NameRecordSize = 296;
 inline constexpr int LRecordSize = 1024;
 inline constexpr int HRecordSize = 32;
 inline constexpr int CacheNameLength = 256;  // longer names are never stored
+
+// What a cache entry was computed from: the file's size, modification time in nanoseconds
+// since 1970 and inode, as seen before the picture was decoded.
+struct TCacheStamp {
+  std::int64_t Size = 0;
+  std::int64_t MTimeNs = 0;
+  std::uint64_t Inode = 0;
+};
+
+// The check value of a name record (NameRecordSize bytes; its own four are skipped) for a stamp.
+std::uint32_t CacheCheckValue(const std::uint8_t* record, const TCacheStamp& stamp);
 
 // Record numbers of cache.ncd in name order.
 class TCIndex {
@@ -69,16 +87,17 @@ public:
   bool IsDamaged() const { return Damaged_; }
   int Count() const;
 
-  // Fills the signature from the cache, or analyses the picture and stores the result. False
-  // only when the analysis fails (LastError is then the analyser's). A picture analysed but not
-  // stored because a cache file failed still gives true, with LastError naming the file; when a
-  // file turns out damaged meanwhile the cache also closes itself. Names longer than
-  // CacheNameLength bytes are analysed and never stored: they could never be found again.
-  bool GetSignature(const std::string& name, TPicSign& signature, TPixan& analyser, TPicVariants variants,
-                    TPictureSize& size);
+  // Fills the signature from the cache when the name's record holds the variants and matches
+  // the stamp, or analyses the picture and stores the result with the stamp. False only when
+  // the analysis fails (LastError is then the analyser's). A picture analysed but not stored
+  // because a cache file failed still gives true, with LastError naming the file; when a file
+  // turns out damaged meanwhile the cache also closes itself. Names longer than CacheNameLength
+  // bytes are analysed and never stored: they could never be found again.
+  bool GetSignature(const std::string& name, const TCacheStamp& stamp, TPicSign& signature, TPixan& analyser,
+                    TPicVariants variants, TPictureSize& size);
 
-  // Whether a lookup would find every trace of the variants without analysing.
-  bool Holds(const std::string& name, TPicVariants variants);
+  // Whether a lookup with the stamp would find every trace of the variants without analysing.
+  bool Holds(const std::string& name, const TCacheStamp& stamp, TPicVariants variants);
   // The analysis GetSignature uses for this name instead of running the analyser, if it needs
   // one; null forgets it. The result must outlive the call of GetSignature.
   void SetPrepared(const std::string& name, const TAnalysisResult* result) {
@@ -111,7 +130,7 @@ private:
     std::uint8_t Name[CacheNameLength] = {};
     std::int32_t Width = 0;
     std::int32_t Height = 0;
-    std::uint32_t Counter = 0;
+    std::uint32_t Check = 0;  // see atop
     std::int32_t L[LTraceVariants] = {-1, -1, -1, -1, -1, -1};
     std::int32_t H = -1;
   };
@@ -125,10 +144,11 @@ private:
   bool AppendRecord(TRecordFile& file, const std::uint8_t* data, std::int32_t& n);
   bool ReadName(std::int32_t n, TNameRecord& record);
   bool ValidTraces(const TNameRecord& record) const;
+  static bool Believed(const TNameRecord& record, const TCacheStamp& stamp);
   bool Analyse(const std::string& name, TPicSign& signature, TPixan& analyser, TPicVariants variants,
                TPictureSize& size);
-  bool Store(const std::string& name, const TPicSign& signature, TPicVariants variants, TPictureSize size,
-             const TCacheFind& found);
+  bool Store(const std::string& name, const TCacheStamp& stamp, const TPicSign& signature, TPicVariants variants,
+             TPictureSize size, const TCacheFind& found);
   void Broken(const std::string& message, bool damaged);
 
   std::string Folder_;

@@ -12,6 +12,14 @@
 #include "xEngine.h"
 #include "xLog.h"
 
+namespace {
+
+// The file as the scan saw it, before anything was decoded: a file changed since is stored
+// with a stamp it no longer matches, and analysed again next time.
+TCacheStamp CacheStamp(const TFileData& record) { return {record.Size, record.MTimeNs, record.Identity.Inode}; }
+
+}  // namespace
+
 void TEngine::ApplyCache() {
   if (!Options.Cache) return;  // an open cache stays open, unused, until the engine closes it
   if (!Cache.IsOpen() && !Cache.Open(Options.CacheCount)) {
@@ -33,7 +41,8 @@ void TEngine::PreparePicture(int index, const TAnalysisResult* prepared) {
   if (Options.Cache && Cache.IsOpen()) {
     TPictureSize size;
     Cache.SetPrepared(picture.FileName, prepared);
-    const bool got = Cache.GetSignature(picture.FileName, picture.Sign, Analyser, Options.PicVariants, size);
+    const bool got = Cache.GetSignature(picture.FileName, CacheStamp(picture), picture.Sign, Analyser,
+                                        Options.PicVariants, size);
     Cache.SetPrepared("", nullptr);
     if (!got) {
       picture.Failed = true;
@@ -74,7 +83,7 @@ TPixanStats TEngine::PreparePictures() {
     const bool cached = Options.Cache && Cache.IsOpen();
     for (int i = 0; i < n; ++i) {
       const TFileData* record = Files(i);
-      if (record->Kind() == TRecordKind::Picture && !(cached && Cache.Holds(record->FileName, Options.PicVariants)))
+      if (record->Kind() == TRecordKind::Picture && !(cached && Cache.Holds(record->FileName, CacheStamp(*record), Options.PicVariants)))
         ahead.push_back(i);
     }
   }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include "xAssert.h"
 #include "xDropOverride.h"
@@ -51,10 +52,28 @@ void Patch(const std::string& path, std::size_t offset, const std::string& bytes
   WriteBytes(path, content);
 }
 
+// The file as it is now; a missing one gives the zero stamp.
+TCacheStamp StampOf(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return {};
+  return {info.st_size, info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec, info.st_ino};
+}
+
+// What the check value of name record n must be for the stamp, computed apart from the cache.
+std::uint32_t ExpectedCheck(const std::string& ncd, int n, const TCacheStamp& stamp) {
+  std::string bytes = ncd.substr(static_cast<std::size_t>(n) * NameRecordSize, NameRecordSize);
+  bytes.erase(264, 4);
+  for (const std::uint64_t value : {static_cast<std::uint64_t>(stamp.Size), static_cast<std::uint64_t>(stamp.MTimeNs),
+                                    stamp.Inode})
+    for (int i = 0; i < 8; ++i) bytes += static_cast<char>(value >> (8 * i));
+  return static_cast<std::uint32_t>(
+      crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+}
+
 struct TNameFields {
   std::string Name;
   std::int32_t Width, Height;
-  std::uint32_t Counter;
+  std::uint32_t Check;
   std::vector<std::int32_t> L;
   std::int32_t H;
 };
@@ -66,7 +85,7 @@ TNameFields NameRecord(const std::string& ncd, int n) {
   f.Name.erase(std::min(f.Name.find('\0'), f.Name.size()));
   f.Width = Int(ncd, at + 256);
   f.Height = Int(ncd, at + 260);
-  f.Counter = static_cast<std::uint32_t>(Int(ncd, at + 264));
+  f.Check = static_cast<std::uint32_t>(Int(ncd, at + 264));
   for (int v = 0; v < 6; ++v) f.L.push_back(Int(ncd, at + 268 + 4 * static_cast<std::size_t>(v)));
   f.H = Int(ncd, at + 292);
   return f;
@@ -87,14 +106,19 @@ protected:
     EXPECT_TRUE(analyser.Analyse(path, signature, set)) << analyser.LastError();
     return signature;
   }
-  // Fetches through the cache and checks the result against a direct analysis.
-  void Fetch(TCache& cache, const std::string& path, TPicVariants set, const TPicSign* expected = nullptr) {
+  // Fetches through the cache, with the file's stamp unless one is given, and checks the result
+  // against a direct analysis.
+  TPictureSize Fetch(TCache& cache, const std::string& path, TPicVariants set, const TPicSign* expected = nullptr,
+                     const TCacheStamp* stamp = nullptr) {
     TPicSign signature(set);
     TPictureSize size;
-    ASSERT_TRUE(cache.GetSignature(path, signature, Analyser, set, size)) << cache.LastError();
+    const bool ok = cache.GetSignature(path, stamp ? *stamp : StampOf(path), signature, Analyser, set, size);
+    EXPECT_TRUE(ok) << path << ": " << cache.LastError();
     const TPicSign reference = expected ? *expected : Direct(path, set);
-    EXPECT_TRUE(signature == reference) << path;
+    EXPECT_TRUE(ok && signature == reference) << path;
+    return size;
   }
+  int Decoded() const { return Analyser.Stats().Decoded; }
   std::string File(const std::string& name) const { return Dir.File("Cache/" + name); }
   std::int64_t Size(const std::string& name) const {
     std::error_code error;
@@ -146,11 +170,7 @@ TEST_F(CacheTest, StoresOnceAndThenAnswersFromTheFiles) {
   {
     TCache cache(Dir.Path());
     ASSERT_TRUE(cache.Open(100));
-    TPicSign signature(set);
-    TPictureSize size;
-    ASSERT_TRUE(cache.GetSignature(p1, signature, Analyser, set, size));
-    EXPECT_TRUE(signature == reference);
-    EXPECT_EQ(size, (TPictureSize{25, 17}));
+    EXPECT_EQ(Fetch(cache, p1, set, &reference), (TPictureSize{25, 17}));
     EXPECT_EQ(cache.Count(), 1);
     EXPECT_TRUE(cache.LastError().empty());
 
@@ -158,7 +178,7 @@ TEST_F(CacheTest, StoresOnceAndThenAnswersFromTheFiles) {
     EXPECT_EQ(record.Name, p1);
     EXPECT_EQ(record.Width, 25);
     EXPECT_EQ(record.Height, 17);
-    EXPECT_EQ(record.Counter, 0U);
+    EXPECT_EQ(record.Check, ExpectedCheck(ReadBytes(File("cache.ncd")), 1, StampOf(p1)));
     EXPECT_EQ(record.L, (std::vector<std::int32_t>{1, 2, -1, 3, -1, -1}));
     EXPECT_EQ(record.H, 1);
     const std::string lcd = ReadBytes(File("cache.lcd"));
@@ -172,16 +192,13 @@ TEST_F(CacheTest, StoresOnceAndThenAnswersFromTheFiles) {
 
   // A hit reads everything back, also without the picture, and writes nothing.
   const TPicSign fewer = Direct(p1, Set({0, 3}));
+  const TCacheStamp stamp = StampOf(p1);
   fs::remove(p1);
   TCache cache(Dir.Path());
   ASSERT_TRUE(cache.Open(100));
   const std::string before = Snapshot();
-  Fetch(cache, p1, set, &reference);
-  Fetch(cache, p1, Set({0, 3}), &fewer);  // fewer variants than stored: still a hit
-  TPicSign signature(set);
-  TPictureSize size;
-  ASSERT_TRUE(cache.GetSignature(p1, signature, Analyser, set, size));
-  EXPECT_EQ(size, (TPictureSize{25, 17}));
+  EXPECT_EQ(Fetch(cache, p1, set, &reference, &stamp), (TPictureSize{25, 17}));
+  Fetch(cache, p1, Set({0, 3}), &fewer, &stamp);  // fewer variants than stored: still a hit
   EXPECT_EQ(Snapshot(), before);
 }
 
@@ -196,20 +213,149 @@ TEST_F(CacheTest, IncompleteHitRewritesInPlaceAndAppendsTheMissingTrace) {
   EXPECT_EQ(Size("cache.lcd"), 3 * LRecordSize);
   EXPECT_EQ(Size("cache.hcd"), 2 * HRecordSize);
   const TNameFields record = NameRecord(ReadBytes(File("cache.ncd")), 1);
-  EXPECT_EQ(record.Counter, 1U);
+  EXPECT_EQ(record.Check, ExpectedCheck(ReadBytes(File("cache.ncd")), 1, StampOf(p1)));
   EXPECT_EQ(record.L, (std::vector<std::int32_t>{1, -1, -1, 2, -1, -1}));
   EXPECT_EQ(record.H, 1);
 }
 
-TEST_F(CacheTest, TheKeyIsTheFileNameAlone) {
+// A picture replaced under its name is analysed again, however closely the new file resembles
+// the old one in all but one of size, time and inode; the cache then answers with the new
+// picture, also for a variant the record held but the miss did not ask for.
+TEST_F(CacheTest, APictureReplacedUnderItsNameIsAnalysedAgain) {
+  fs::create_directories(Dir.File("pics"));
+  const std::string path = Dir.File("pics/photo.bmp");
+  const auto bmp = [this](const TTestImage& image) {
+    WriteMagick(Dir.File("made.bmp"), image, "BMP3");
+    return ReadBytes(Dir.File("made.bmp"));
+  };
+  // Beside the old file, then renamed over it as editors save: another inode.
+  const auto renameOver = [&](const TTestImage& image) {
+    WriteBytes(path + ".new", bmp(image));
+    fs::rename(path + ".new", path);
+  };
+  const auto setTime = [&](timespec time) {
+    const timespec times[2] = {time, time};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  };
+  const auto changed = [](const TCacheStamp& a, const TCacheStamp& b) {
+    return std::string(a.Size != b.Size ? "size " : "") + (a.MTimeNs != b.MTimeNs ? "time " : "") +
+           (a.Inode != b.Inode ? "inode" : "");
+  };
+  const struct {
+    const char* What;
+    std::function<void(const timespec& old)> Replace;
+    std::string Changed;  // what tells the new file from the old
+    TPictureSize NewSize;
+  } cases[] = {
+      {"rewritten larger in place, time set back",
+       [&](const timespec& old) {
+         WriteBytes(path, bmp(NoiseImage(30, 20, 7)));
+         setTime(old);
+       },
+       "size ", {30, 20}},
+      {"renamed over, same size, time set back",
+       [&](const timespec& old) {
+         renameOver(NoiseImage(24, 16, 7));
+         setTime(old);
+       },
+       "inode", {24, 16}},
+      {"rewritten in place, same size, time set back to the second",
+       [&](const timespec& old) {
+         WriteBytes(path, bmp(NoiseImage(24, 16, 7)));
+         setTime({old.tv_sec, (old.tv_nsec + 1) % 1'000'000'000});
+       },
+       "time ", {24, 16}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    fs::remove_all(Dir.File("Cache"));
+    fs::remove(path);
+    WriteBytes(path, bmp(NoiseImage(24, 16, 3)));
+    TCache cache(Dir.Path());
+    ASSERT_TRUE(cache.Open(100));
+    EXPECT_EQ(Fetch(cache, path, Set({0, 2})), (TPictureSize{24, 16}));
+    const int stored = Decoded();
+    Fetch(cache, path, Set({0, 2}));
+    EXPECT_EQ(Decoded(), stored) << "an unchanged picture is a hit";
+
+    const TCacheStamp old = StampOf(path);
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    c.Replace(info.st_mtim);
+    ASSERT_EQ(changed(old, StampOf(path)), c.Changed);
+    const std::int64_t names = Size("cache.ncd");
+    EXPECT_EQ(Fetch(cache, path, Set({0})), c.NewSize);
+    EXPECT_EQ(Decoded(), stored + 1);
+    EXPECT_TRUE(cache.LastError().empty()) << cache.LastError();
+    EXPECT_TRUE(cache.IsOpen());
+    EXPECT_EQ(cache.Count(), 1);
+    EXPECT_EQ(Size("cache.ncd"), names) << "the record is rewritten in place";
+
+    Fetch(cache, path, Set({0, 2}));
+    EXPECT_EQ(Fetch(cache, path, Set({0})), c.NewSize);
+    EXPECT_EQ(Decoded(), stored + 1) << "the new picture is a hit, variant 2 included";
+  }
+}
+
+// A record that fails its check, written by an older cache or with a byte changed on disk, is
+// no damage: the cache opens, the picture is analysed again into that record, and the other
+// records answer as before.
+TEST_F(CacheTest, ARecordFailingItsCheckIsAnalysedAgainIntoItsPlace) {
+  const std::string p1 = Picture(1);
+  const std::string p2 = Picture(2);
+  const std::size_t at = NameRecordSize;  // p1's record
+  const auto flip = [&](std::size_t offset, int bit) {
+    std::string byte = ReadBytes(File("cache.ncd")).substr(offset, 1);
+    byte[0] = static_cast<char>(byte[0] ^ (1 << bit));
+    Patch(File("cache.ncd"), offset, byte);
+  };
+  const struct {
+    const char* What;
+    std::function<void()> Damage;
+  } cases[] = {
+      {"check value 0, as older caches stored a new record", [&] { Patch(File("cache.ncd"), at + 264, Bytes32(0)); }},
+      {"check value 1, as they stored a rewritten one", [&] { Patch(File("cache.ncd"), at + 264, Bytes32(1)); }},
+      {"a bit of the width flipped", [&] { flip(at + 256, 4); }},
+      {"a bit of the height flipped", [&] { flip(at + 262, 0); }},
+      {"a byte past the end of the name", [&] { flip(at + p1.size() + 1, 0); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    fs::remove_all(Dir.File("Cache"));
+    {
+      TCache cache(Dir.Path());
+      ASSERT_TRUE(cache.Open(100));
+      Fetch(cache, p1, Set({0, 1}));
+      Fetch(cache, p2, Set({0}));
+      ASSERT_TRUE(cache.Close());
+    }
+    c.Damage();
+    const auto sizes = std::vector<std::int64_t>{Size("cache.ncd"), Size("cache.lcd"), Size("cache.hcd")};
+    TCache cache(Dir.Path());
+    ASSERT_TRUE(cache.Open(100)) << cache.LastError();
+    EXPECT_EQ(cache.Count(), 2);
+    const int before = Decoded();
+    EXPECT_EQ(Fetch(cache, p1, Set({0})), (TPictureSize{25, 17}));
+    EXPECT_EQ(Decoded(), before + 1);
+    EXPECT_TRUE(cache.IsOpen());
+    EXPECT_FALSE(cache.IsDamaged());
+    EXPECT_TRUE(cache.LastError().empty()) << cache.LastError();
+    EXPECT_EQ(cache.Count(), 2);
+    EXPECT_EQ((std::vector<std::int64_t>{Size("cache.ncd"), Size("cache.lcd"), Size("cache.hcd")}), sizes);
+    const std::string ncd = ReadBytes(File("cache.ncd"));
+    EXPECT_EQ(NameRecord(ncd, 1).Check, ExpectedCheck(ncd, 1, StampOf(p1)));
+
+    EXPECT_EQ(Fetch(cache, p1, Set({0, 1})), (TPictureSize{25, 17}));
+    EXPECT_EQ(Fetch(cache, p2, Set({0})), (TPictureSize{26, 18}));
+    EXPECT_EQ(Decoded(), before + 1) << "hits from now on";
+  }
+}
+
+TEST_F(CacheTest, ACopyAndANameDifferingInCaseHaveRecordsOfTheirOwn) {
   const std::string p1 = Picture(1);
   TCache cache(Dir.Path());
   ASSERT_TRUE(cache.Open(100));
-  const TPicSign first = Direct(p1, Set({0}));
   Fetch(cache, p1, Set({0}));
-
-  WritePng(p1, NoiseImage(30, 30, 99));  // changed on disk: the stored signature stays
-  Fetch(cache, p1, Set({0}), &first);
 
   const std::string moved = Dir.File("pics/moved.png");
   fs::copy_file(p1, moved);
@@ -305,11 +451,9 @@ TEST_F(CacheTest, APictureTakingOverGetsNoTraceOfThePictureThatGaveWay) {
 
   // b's variants 1 and 2 come back as b's own, even with b's file gone.
   const TPicSign own = Direct(b, Set({0, 1, 2}));
+  const TCacheStamp stamp = StampOf(b);
   fs::remove(b);
-  TPicSign signature(Set({0, 1, 2}));
-  TPictureSize size;
-  ASSERT_TRUE(cache.GetSignature(b, signature, Analyser, Set({0, 1, 2}), size));
-  EXPECT_TRUE(signature == own);
+  Fetch(cache, b, Set({0, 1, 2}), &own, &stamp);
   EXPECT_EQ(Size("cache.lcd"), 4 * LRecordSize);
 }
 
@@ -347,7 +491,7 @@ TEST_F(CacheTest, FailedAnalysisGivesTheAnalysersMessageAndChangesNothing) {
     ASSERT_FALSE(direct.Analyse(name, expected, Set({0})));
     TPicSign signature(Set({0, 2}));
     TPictureSize size;
-    EXPECT_FALSE(cache.GetSignature(name, signature, Analyser, Set({0, 2}), size));
+    EXPECT_FALSE(cache.GetSignature(name, StampOf(name), signature, Analyser, Set({0, 2}), size));
     EXPECT_EQ(cache.LastError(), direct.LastError());
     EXPECT_FALSE(signature.IsValid());
   }
@@ -598,7 +742,7 @@ TEST_F(CacheTest, AFailedWriteKeepsTheCacheConsistent) {
   setrlimit(RLIMIT_FSIZE, &limit);
   TPicSign signature(Set({0}));
   TPictureSize size;
-  const bool ok = cache.GetSignature(p2, signature, Analyser, Set({0}), size);
+  const bool ok = cache.GetSignature(p2, StampOf(p2), signature, Analyser, Set({0}), size);
   const std::string error = cache.LastError();
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, SIG_DFL);

@@ -1,6 +1,9 @@
 // Pictures in the search: thresholds, scores, the decision with its variants, the member check,
 // preparation through the cache or the analyser, and its failures.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -202,6 +205,38 @@ TEST_F(PictureSearch, TheCacheSparesTheSecondSearchAllDecoding) {
   const auto* picture = static_cast<const TPicData*>(engine->Files(0));
   EXPECT_EQ(picture->Width, 80) << "the size comes from the cache";
   EXPECT_EQ(picture->Height, 60);
+}
+
+// A picture replaced under its name between two searches is judged as itself, not by the
+// signature the cache holds for the name: that would group it with the old one's copy. The new
+// file has the old one's size and time: only its inode tells them apart.
+TEST_F(PictureSearch, APictureReplacedUnderItsNameIsNotGroupedByTheOldSignature) {
+  const TTestImage photo = PhotoLikeImage(80, 60);
+  const std::string path = Tree.File("a.bmp");
+  WriteMagick(path, photo, "BMP3");
+  WriteMagick(Tree.File("a-copy.bmp"), photo, "BMP3");
+  auto engine = NewEngine();
+  ASSERT_TRUE(engine->SignatureCache().IsOpen());
+  ASSERT_TRUE(engine->Execute()) << engine->LastError;
+  ASSERT_EQ(engine->GroupCount(), 1);
+  ASSERT_EQ(engine->Groups(0)->Count(), 2);
+
+  struct stat old {};
+  ASSERT_EQ(stat(path.c_str(), &old), 0);
+  WriteMagick(Home.File("other.bmp"), NoiseImage(80, 60, 5), "BMP3");
+  fs::copy_file(Home.File("other.bmp"), path + ".new");
+  const timespec times[2] = {old.st_mtim, old.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, (path + ".new").c_str(), times, 0), 0);
+  fs::rename(path + ".new", path);
+  struct stat now {};
+  ASSERT_EQ(stat(path.c_str(), &now), 0);
+  ASSERT_EQ(now.st_size, old.st_size);
+  ASSERT_NE(now.st_ino, old.st_ino);
+
+  engine->NeedRescan = true;
+  ASSERT_TRUE(engine->Execute()) << engine->LastError;
+  EXPECT_EQ(engine->Stats().Analyser.Decoded, 1) << "the copy is still a hit";
+  EXPECT_EQ(engine->GroupCount(), 0);
 }
 
 TEST_F(PictureSearch, ADamagedCacheIsStartedAfresh) {

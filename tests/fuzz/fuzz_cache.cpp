@@ -4,6 +4,7 @@
 // Besides not crashing: every indexed name of a cache that opened is found, a picture fetched
 // through it gives the analyser's signature, and what the cache writes itself opens again.
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -23,12 +24,16 @@ struct TPlace {
   std::string Base;
   std::string Picture;
   TPicSign Reference{TPicVariants::FromBits(0x3F)};
+  TCacheStamp Stamp;
   TPlace() {
     char pattern[] = "/tmp/twinsifter-fuzz-XXXXXX";
     if (!mkdtemp(pattern)) std::abort();
     Base = std::string(pattern) + "/";
     Picture = Base + "picture.png";
     Write(Picture, SmallestPng, sizeof SmallestPng);
+    struct stat info {};
+    if (stat(Picture.c_str(), &info) != 0) std::abort();
+    Stamp = {info.st_size, info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec, info.st_ino};
     TPixan analyser;
     if (!analyser.Analyse(Picture, Reference, TPicVariants::FromBits(0x3F))) std::abort();
   }
@@ -92,14 +97,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int round = 0; round < 2; ++round) {
     TPicSign signature(set);
     TPictureSize size2;
-    if (!cache.GetSignature(place.Picture, signature, analyser, set, size2)) std::abort();
+    if (!cache.GetSignature(place.Picture, place.Stamp, signature, analyser, set, size2)) std::abort();
     for (int v = 0; v < LTraceVariants; ++v)
       if (set.Contains(v) && !(*signature.LTrace(v) == *place.Reference.LTrace(v))) std::abort();
     if (!(signature.HTrace() == place.Reference.HTrace())) std::abort();
   }
   TPicSign missing;
   TPictureSize size3;
-  if (cache.GetSignature(place.Base + "missing.png", missing, analyser, set, size3)) std::abort();
+  if (cache.GetSignature(place.Base + "missing.png", {}, missing, analyser, set, size3)) std::abort();
 
   if (opened && cache.IsOpen()) {
     if (!cache.Close()) std::abort();
