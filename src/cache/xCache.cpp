@@ -1,6 +1,7 @@
 #include "xCache.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -237,6 +238,28 @@ void TCache::CloseFiles() {
     file->Count = 0;
   }
   LastNumber = -1;
+  Unlock();
+}
+
+// One process at a time reads and writes the cache: a second one would read records half
+// written and take them for damage. A folder where no lock file can be made cannot hold a
+// cache either, and the files' own opening reports that.
+bool TCache::Lock() {
+  Busy_ = false;
+  if (LockFd_ >= 0) return true;
+  LockFd_ = open((Folder_ + "cache.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (LockFd_ < 0) return true;
+  if (flock(LockFd_, LOCK_EX | LOCK_NB) == 0) return true;
+  close(LockFd_);
+  LockFd_ = -1;
+  Busy_ = true;
+  LastError_ = CacheBusyMessage;
+  return false;
+}
+
+void TCache::Unlock() {
+  if (LockFd_ >= 0) close(LockFd_);  // closing the descriptor releases the lock
+  LockFd_ = -1;
 }
 
 TCache::TOpenResult TCache::OpenRecordFile(TRecordFile& file, std::uint8_t* header) {
@@ -268,6 +291,7 @@ bool TCache::Open(std::int32_t capacity) {
   Capacity_ = capacity;
   Index_.SetCount(0);
   Slot_ = 0;
+  if (!Lock()) return false;
 
   const struct {
     TRecordFile* File;
@@ -645,6 +669,16 @@ void TCache::SetCapacity(std::int32_t n) {
 }
 
 void TCache::Clear() {
+  // A closed cache may be another process's open one: it is cleared only under the lock.
+  const bool locked = Open_ || LockFd_ >= 0;
+  if (!locked && !Lock()) return;
+  struct TRelease {
+    TCache& Cache;
+    bool Release;
+    ~TRelease() {
+      if (Release) Cache.Unlock();
+    }
+  } release{*this, !locked};
   bool ok = true;
   std::string failed;
   for (TRecordFile* file : {&Names, &LTraces, &HTraces}) {

@@ -26,6 +26,7 @@
 #include "xPixan.h"
 
 inline constexpr std::uint32_t CacheMagic = 0x06050403;
+inline constexpr const char* CacheBusyMessage = "Signature cache in use by another search; running without it";
 inline constexpr int NameRecordSize = 296;
 inline constexpr int LRecordSize = 1024;
 inline constexpr int HRecordSize = 32;
@@ -85,6 +86,9 @@ public:
   bool IsOpen() const { return Open_; }
   // The last Open failed, or the open cache closed itself, because a file's contents are bad.
   bool IsDamaged() const { return Damaged_; }
+  // The last Open failed because another process has the cache open (it holds "cache.lock"
+  // while it does); LastError is then CacheBusyMessage. Clear leaves such a cache alone.
+  bool IsBusy() const { return Busy_; }
   int Count() const;
 
   // Fills the signature from the cache when the name's record holds the variants and matches
@@ -150,11 +154,15 @@ private:
   bool Store(const std::string& name, const TCacheStamp& stamp, const TPicSign& signature, TPicVariants variants,
              TPictureSize size, const TCacheFind& found);
   void Broken(const std::string& message, bool damaged);
+  bool Lock();
+  void Unlock();
 
   std::string Folder_;
   std::int32_t Capacity_ = 0;
   bool Open_ = false;
   bool Damaged_ = false;
+  bool Busy_ = false;
+  int LockFd_ = -1;
   std::string LastError_;
   TCIndex Index_;
   std::int32_t Slot_ = 0;

@@ -220,6 +220,7 @@ private:
   std::unique_ptr<TDigestAlgorithm> Digest;
   TPixan Analyser;
   TCache Cache;
+  bool CacheBusyReported_ = false;
   std::vector<std::uint8_t> BufferA, BufferB;
   TMask FileMask_, PathMask_;
   bool FileMaskOn = false, PathMaskOn = false;

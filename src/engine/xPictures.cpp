@@ -22,7 +22,11 @@ TCacheStamp CacheStamp(const TFileData& record) { return {record.Size, record.MT
 
 void TEngine::ApplyCache() {
   if (!Options.Cache) return;  // an open cache stays open, unused, until the engine closes it
-  if (!Cache.IsOpen() && !Cache.Open(Options.CacheCount)) {
+  if (!Cache.IsOpen() && !Cache.Open(Options.CacheCount) && Cache.IsBusy()) {
+    // Another search has it: this one goes without, and says so once.
+    if (!CacheBusyReported_) LogWarning(Cache.LastError());
+    CacheBusyReported_ = true;
+  } else if (!Cache.IsOpen()) {
     LogError(Cache.LastError());
     // A damaged cache holds nothing that cannot be computed again: start a fresh one rather
     // than search without a cache from now on.

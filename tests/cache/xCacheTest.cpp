@@ -849,3 +849,34 @@ TEST(CacheIndex, Files) {
 }
 
 }  // namespace
+
+// Two searches with one state folder: the second goes without the cache, never reads what the
+// first is writing, never clears it, and gets it once the first has closed it.
+TEST_F(CacheTest, OneProcessAtATimeHasTheCache) {
+  TCache first(Dir.Path() + "/");
+  ASSERT_TRUE(first.Open(100)) << first.LastError();
+  Fetch(first, Picture(1), TPicVariants());
+  Fetch(first, Picture(2), TPicVariants());
+  ASSERT_TRUE(first.Save());
+  const std::string stored = Snapshot();
+
+  TCache second(Dir.Path() + "/");
+  EXPECT_FALSE(second.Open(100));
+  EXPECT_TRUE(second.IsBusy());
+  EXPECT_FALSE(second.IsDamaged());
+  EXPECT_EQ(second.LastError(), "Signature cache in use by another search; running without it");
+  second.SetCapacity(1);  // below the count: would empty the cache
+  second.Clear();
+  EXPECT_EQ(Snapshot(), stored) << "the other's cache untouched";
+  const int decoded = Decoded();
+  Fetch(second, Picture(1), TPicVariants());
+  EXPECT_EQ(Decoded(), decoded + 1) << "analysed, not read from the cache";
+  EXPECT_EQ(Snapshot(), stored);
+
+  ASSERT_TRUE(first.Close());
+  ASSERT_TRUE(second.Open(100)) << second.LastError();
+  EXPECT_FALSE(second.IsBusy());
+  EXPECT_EQ(second.Count(), 2);
+  Fetch(second, Picture(2), TPicVariants());
+  EXPECT_EQ(Decoded(), decoded + 1) << "a hit now";
+}

@@ -255,6 +255,27 @@ TEST_F(PictureSearch, ADamagedCacheIsStartedAfresh) {
   EXPECT_EQ(lines[0], (TLogCapture::TLine{"Name cache corrupted!", llError, false}));
 }
 
+// Two searches with one state folder: the second one runs without the cache, says so once,
+// finds the same groups, and leaves the first one's cache whole.
+TEST_F(PictureSearch, ASecondSearchOnTheStateFolderGoesWithoutTheCache) {
+  Picture("a.png", PhotoLikeImage(80, 60));
+  Picture("b.png", PhotoLikeImage(80, 60));
+  auto first = NewEngine();
+  ASSERT_TRUE(first->Execute());
+  ASSERT_EQ(first->SignatureCache().Count(), 2);
+  Log.Clear();
+  auto second = NewEngine();
+  second->ApplySettings();  // as the command line and the settings dialog do
+  EXPECT_FALSE(second->SignatureCache().IsOpen());
+  EXPECT_EQ(Log.Lines(), (std::vector<TLogCapture::TLine>{
+                             {"Signature cache in use by another search; running without it", llWarning, false}}));
+  ASSERT_TRUE(second->Execute());
+  EXPECT_EQ(second->GroupCount(), 1);
+  EXPECT_EQ(second->Stats().Analyser.Decoded, 2);
+  first.reset();
+  EXPECT_EQ(second->SignatureCache().Count(), 2) << "kept, never cleared";
+}
+
 TEST_F(PictureSearch, ACacheThatCannotBeSavedFailsTheSearch) {
   if (RunsWithFileOverride()) return;
   Picture("a.png", PhotoLikeImage(64, 64));
