@@ -49,6 +49,7 @@ void TEngine::PreparePicture(int index, const TAnalysisResult* prepared) {
                                         Options.PicVariants, size);
     Cache.SetPrepared("", nullptr);
     if (!got) {
+      if (Stopped) return;  // the decode was stopped: the picture did not fail
       picture.Failed = true;
       LogWarning(Cache.LastError());
       return;
@@ -71,6 +72,7 @@ void TEngine::PreparePicture(int index, const TAnalysisResult* prepared) {
     return;
   }
   if (!Analyser.Analyse(picture.FileName, picture.Sign, Options.PicVariants)) {
+    if (Stopped) return;
     picture.Failed = true;
     LogWarning(Analyser.LastError());
     return;
@@ -102,19 +104,39 @@ TPixanStats TEngine::PreparePictures() {
   std::vector<TPixanStats> spent(std::max(1U, std::thread::hardware_concurrency()));
   std::vector<std::exception_ptr> thrown(ahead.size());
   std::vector<std::thread> workers;
+  // This thread's analyser lets the front end's events run while it decodes, so that a stop
+  // is heard within a picture; an exception from them waits until the decoder has returned.
+  using TClock = std::chrono::steady_clock;
+  TClock::time_point pumped = TClock::now();
+  std::exception_ptr pumpFailure;
+  Analyser.SetCancel([&] {
+    if (!Stopped && TClock::now() - pumped >= std::chrono::milliseconds(50)) {
+      try {
+        PumpEvents();
+      } catch (...) {
+        pumpFailure = std::current_exception();
+        return true;
+      }
+      pumped = TClock::now();
+    }
+    return Stopped;
+  });
   // Whatever leaves this function, an exception included, the workers stop and are joined first.
   struct TJoin {
     std::atomic<bool>& Cancel;
     std::vector<std::thread>& Threads;
+    TPixan& Analyser;
     ~TJoin() {
       Cancel = true;
       for (std::thread& thread : Threads)
         if (thread.joinable()) thread.join();
+      Analyser.SetCancel(nullptr);
     }
-  } join{cancel, workers};
+  } join{cancel, workers, Analyser};
   for (std::size_t w = 0; w < (ahead.empty() ? 0 : spent.size()); ++w)
     workers.emplace_back([&, w] {
       TPixan analyser;
+      analyser.SetCancel([&cancel] { return cancel.load(); });
       for (std::size_t k; !cancel && (k = next++) < ahead.size();) {
         while (!cancel && k >= taken + Window) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         if (cancel) break;
@@ -151,6 +173,7 @@ TPixanStats TEngine::PreparePictures() {
       prepared = results[k].get();
     }
     PreparePicture(i, prepared);
+    if (pumpFailure) std::rethrow_exception(pumpFailure);
     if (prepared) {
       results[k].reset();
       taken = ++k;

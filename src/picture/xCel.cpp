@@ -39,6 +39,7 @@ TDecodeResult DecodeCel(const std::string& path, TPictureSink& sink) {
   std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 3);
   const int last = std::min(sink.LastWantedRow(), height - 1);
   for (int y = 0; y <= last; ++y) {
+    if (sink.Cancelled()) return TDecodeResult::Failed;
     if (!sink.WantsRow(y)) continue;
     if (!file.Seek(start + static_cast<std::int64_t>(y) * width) || !file.Read(indices.data(), width))
       return TDecodeResult::Failed;

@@ -14,12 +14,19 @@
 
 namespace {
 
-// Beyond this libjpeg fails instead of allocating (it has no backing store here): only a
-// progressive or multi-scan picture of hundreds of megapixels needs that much.
+// Beyond this libjpeg fails instead of allocating (it has no backing store here). Only a
+// progressive or multi-scan picture keeps its coefficients, 2 bytes a sample: a 4:2:0 photo
+// of 170 megapixels or a 4:4:4 one of 110 still fits.
 constexpr long JpegMemoryLimit = 512L * 1024 * 1024;
 
+// An encoder writes ten or twenty scans; each scan costs a pass over the picture, so a file of
+// thousands of tiny scans takes minutes. libjpeg-turbo's own tools stop hostile input at 500.
+constexpr int JpegScanLimit = 500;
+
 struct TJpegErrors {
-  jpeg_error_mgr Manager;
+  jpeg_error_mgr Manager;  // first: libjpeg hands back a pointer to it
+  jpeg_progress_mgr Progress;
+  const TPictureSink* Sink = nullptr;
   std::jmp_buf Jump;
 };
 
@@ -28,9 +35,31 @@ struct TJpegErrors {
   std::longjmp(errors->Jump, 1);
 }
 
+// Warnings that mean the coded data is missing or damaged: libjpeg goes on with grey or
+// garbled blocks, which would pass for a picture. The rest (extra bytes before a marker,
+// which cameras write, an unknown JFIF revision, a bad ICC profile) leave the pixels intact.
+bool DataLost(int code) {
+  switch (code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_MUST_RESYNC:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_ARITH_BAD_CODE:
+      return true;
+    default:
+      return false;
+  }
+}
+
 void JpegMessage(j_common_ptr info, int level) {
-  // A file that ends before its picture does is a failure, not a grey lower half.
-  if (level < 0 && info->err->msg_code == JWRN_JPEG_EOF) JpegFail(info);
+  if (level < 0 && DataLost(info->err->msg_code)) JpegFail(info);
+}
+
+// Called between rows and, while a multi-scan file is read in, after every row of blocks.
+void JpegProgress(j_common_ptr info) {
+  auto* errors = reinterpret_cast<TJpegErrors*>(info->err);
+  if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > JpegScanLimit || errors->Sink->Cancelled())
+    JpegFail(info);
 }
 
 // Adobe writes CMYK inverted (0 = full ink); a photo application's CMYK JPEG reads right
@@ -64,11 +93,14 @@ TDecodeResult DecodeOpenFile(std::FILE* file, TPictureSink& sink, int minWidth, 
   info.err = jpeg_std_error(&errors.Manager);
   errors.Manager.error_exit = JpegFail;
   errors.Manager.emit_message = JpegMessage;
+  errors.Progress.progress_monitor = JpegProgress;
+  errors.Sink = &sink;
   if (setjmp(errors.Jump) != 0) {
     jpeg_destroy_decompress(&info);
     return TDecodeResult::Failed;
   }
   jpeg_create_decompress(&info);
+  info.progress = &errors.Progress;
   info.mem->max_memory_to_use = JpegMemoryLimit;
   jpeg_stdio_src(&info, file);
   jpeg_read_header(&info, TRUE);

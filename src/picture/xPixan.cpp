@@ -39,6 +39,7 @@ bool TPixan::LoadPicture(const std::string& name) {
   }
   const std::string extension = LowerExtension(name);
   TPointSampler sampler(Staging);
+  sampler.Cancel = Cancel_;
   const bool direct = extension == ".jpg" || extension == ".jpeg" || extension == ".png" || extension == ".bmp";
   const TDecodeResult result = DecodePicture(name, sampler);
   if (result != TDecodeResult::Ok) {

@@ -4,7 +4,9 @@
 // serves one caller at a time; several analysers may work side by side.
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "xBitmap.h"
 #include "xHaar.h"
@@ -49,6 +51,9 @@ public:
   // Decodes the file and draws it into the working picture. On failure the previous working
   // picture, grid and size stay.
   bool LoadPicture(const std::string& name);
+  // Asked by the decoders between rows and scans; true makes the decode fail at once (the
+  // picture then fails to load). It must not throw: the decoders are C libraries.
+  void SetCancel(std::function<bool()> cancelled) { Cancel_ = std::move(cancelled); }
   // Brightness grid (x, y) from a 128 x 128 picture and, with hue, the normalised hue histogram.
   void FillGrid(const TBitmap24& picture, bool withHue);
 
@@ -101,6 +106,7 @@ private:
   TMatrix Averages;     // fast path: block averages, rows paired first
   TMatrix AveragesT;    // fast path: block averages, columns paired first
   std::string LastError_;
+  std::function<bool()> Cancel_;
   TPictureSize PictureSize_;
   TPixanStats Stats_;
 };

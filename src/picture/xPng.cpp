@@ -104,6 +104,7 @@ TDecodeResult DecodeOpenFile(std::FILE* file, TPictureSink& sink, TPngBuffers& b
   const int last = sink.LastWantedRow();
   if (!interlaced) {
     for (int y = 0; y <= last; ++y) {
+      if (sink.Cancelled()) png_error(png, "cancelled");
       png_read_row(png, buffers.Row, nullptr);
       if (sink.WantsRow(y)) deliver(y, buffers.Row);
     }
@@ -117,6 +118,7 @@ TDecodeResult DecodeOpenFile(std::FILE* file, TPictureSink& sink, TPngBuffers& b
     for (int pass = 0; pass < passes; ++pass) {
       int slot = 0;
       for (int y = 0; y < static_cast<int>(height); ++y) {
+        if (sink.Cancelled()) png_error(png, "cancelled");
         const bool wanted = y <= last && sink.WantsRow(y);
         png_read_row(png, wanted ? buffers.Kept + rowBytes * static_cast<png_size_t>(slot++) : buffers.Row, nullptr);
       }

@@ -116,6 +116,7 @@ TDecodeResult DecodePsd(const std::string& path, TPictureSink& sink) {
   const int step = depth / 8;  // 16-bit samples are big-endian: the first byte is the high one
   const int last = std::min(sink.LastWantedRow(), height - 1);
   for (int y = 0; y <= last; ++y) {
+    if (sink.Cancelled()) return TDecodeResult::Failed;
     if (!sink.WantsRow(y)) continue;
     for (int c = 0; c < needed; ++c) {
       const std::size_t index = static_cast<std::size_t>(c) * static_cast<std::size_t>(height) + static_cast<std::size_t>(y);

@@ -170,15 +170,15 @@ struct TLayerRows {
   std::array<bool, 5> Present{};
 };
 
-bool ReadChannel(TFileReader& file, const TImage& image, TLayerRows& layer, int plane, std::int64_t start,
-                 std::int64_t length, std::int64_t uncompressed) {
+bool ReadChannel(TFileReader& file, const TImage& image, const TPictureSink& sink, TLayerRows& layer, int plane,
+                 std::int64_t start, std::int64_t length, std::int64_t uncompressed) {
   if (uncompressed != static_cast<std::int64_t>(layer.Width) * layer.Height) return false;
   auto& store = layer.Planes[static_cast<std::size_t>(plane)];
   store.assign(static_cast<std::size_t>(layer.Slots) * static_cast<std::size_t>(layer.Width), 0);
   TChannelRows rows(file, image.Compression, start, length);
   std::vector<std::uint8_t> row(static_cast<std::size_t>(layer.Width));
   for (int y = 0; y <= layer.LastRow; ++y) {
-    if (!rows.Next(row.data(), row.size())) return false;
+    if (sink.Cancelled() || !rows.Next(row.data(), row.size())) return false;
     const int slot = layer.Slot[static_cast<std::size_t>(y)];
     if (slot >= 0) std::copy(row.begin(), row.end(), store.begin() + static_cast<std::ptrdiff_t>(slot) * layer.Width);
   }
@@ -187,8 +187,8 @@ bool ReadChannel(TFileReader& file, const TImage& image, TLayerRows& layer, int 
 }
 
 // Reads the channels of a layer block whose channel sub-blocks run from `from` to `to`.
-bool ReadChannels(TFileReader& file, int major, const TImage& image, TLayerRows& layer, std::int64_t from,
-                  std::int64_t to) {
+bool ReadChannels(TFileReader& file, int major, const TImage& image, const TPictureSink& sink, TLayerRows& layer,
+                  std::int64_t from, std::int64_t to) {
   if (!file.Seek(from)) return false;
   while (file.Tell() < to) {
     TBlockHeader channel;
@@ -204,7 +204,7 @@ bool ReadChannels(TFileReader& file, int major, const TImage& image, TLayerRows&
       int plane = -1;
       if (bitmapType == 0 && channelType <= 3) plane = channelType;  // the layer's colours
       if (bitmapType == 1) plane = 4;                                // its transparency mask
-      if (plane >= 0 && !ReadChannel(file, image, layer, plane, data, compressed, uncompressed)) return false;
+      if (plane >= 0 && !ReadChannel(file, image, sink, layer, plane, data, compressed, uncompressed)) return false;
     }
     if (!file.Seek(channel.End)) return false;
   }
@@ -261,7 +261,7 @@ bool ReadFirstRasterLayer(TFileReader& file, int major, const TImage& image, con
         layer.LastRow = static_cast<int>(ly);
       }
       found = true;
-      return ReadChannels(file, major, image, layer, channels, block.End);
+      return ReadChannels(file, major, image, sink, layer, channels, block.End);
     }
     if (!file.Seek(block.End)) return false;
   }
@@ -338,6 +338,7 @@ TDecodeResult DecodePsp(const std::string& path, TPictureSink& sink) {
   std::vector<std::uint8_t> row(static_cast<std::size_t>(image.Width) * 4);
   const int last = std::min(sink.LastWantedRow(), image.Height - 1);
   for (int y = 0; y <= last; ++y) {
+    if (sink.Cancelled()) return TDecodeResult::Failed;
     if (!sink.WantsRow(y)) continue;
     std::fill(row.begin(), row.end(), 0);  // off the layer: transparent
     const std::int64_t ly = static_cast<std::int64_t>(y) - layer.Top;

@@ -93,15 +93,40 @@ const std::map<std::string, TFormat>& Formats() {
 // GraphicsMagick holds the whole picture in its pixel cache (8 bytes a pixel here), and the
 // limits are shared by every decode in the process. Beyond them a read fails cleanly. The
 // cache never goes to memory-mapped or plain temporary files, and a decode runs on the
-// calling thread only: analysers decoding side by side bring their own parallelism.
+// calling thread only: analysers decoding side by side bring their own parallelism, and the
+// progress handler below sees the reading thread. This GraphicsMagick (1.3) has no time limit:
+// a stop reaches a long read through that handler instead.
 constexpr magick_int64_t MagickPixelLimit = magick_int64_t{1} << 27;  // 1 GiB of cache
 constexpr magick_int64_t MagickMemoryLimit = magick_int64_t{1536} << 20;
 constexpr magick_int64_t MagickSideLimit = 1 << 20;
+
+// The sink of the read running on this thread, which the progress handler asks whether to
+// go on; null outside our reads.
+thread_local const TPictureSink* MagickReader = nullptr;
+
+// GraphicsMagick's coders report progress every hundredth of the rows or so; a failure makes
+// them give up the read.
+MagickPassFail MagickProgress(const char* /*text*/, magick_int64_t /*quantum*/, magick_uint64_t /*span*/,
+                              ExceptionInfo* exception) {
+  if (MagickReader == nullptr || !MagickReader->Cancelled()) return MagickPass;
+  ThrowException(exception, MonitorError, "stopped", nullptr);
+  return MagickFail;
+}
+
+// Marks a read of ours on this thread for the progress handler.
+class TMagickReading {
+public:
+  explicit TMagickReading(const TPictureSink& sink) { MagickReader = &sink; }
+  ~TMagickReading() { MagickReader = nullptr; }
+  TMagickReading(const TMagickReading&) = delete;
+  TMagickReading& operator=(const TMagickReading&) = delete;
+};
 
 void InitialiseMagick() {
   static std::once_flag once;
   std::call_once(once, [] {
     InitializeMagick(nullptr);
+    SetMonitorHandler(MagickProgress);
     SetMagickResourceLimit(PixelsResource, MagickPixelLimit);
     SetMagickResourceLimit(WidthResource, MagickSideLimit);
     SetMagickResourceLimit(HeightResource, MagickSideLimit);
@@ -186,10 +211,11 @@ TDecodeResult Deliver(Image* image, TPictureSink& sink, bool alphaAllowed = true
   ExceptionInfo exception;
   GetExceptionInfo(&exception);
   const int last = std::min(sink.LastWantedRow(), height - 1);
-  bool ok = true;
+  // A read cut short by a stop may still have handed back a picture.
+  bool ok = !sink.Cancelled();
   for (int y = 0; y <= last && ok; ++y) {
     if (!sink.WantsRow(y)) continue;
-    ok = DispatchImage(image, 0, y, image->columns, 1, alpha ? "RGBA" : "RGB", CharPixel,
+    ok = !sink.Cancelled() && DispatchImage(image, 0, y, image->columns, 1, alpha ? "RGBA" : "RGB", CharPixel,
                                   row.data(), &exception) == MagickPass;
     if (ok) sink.PutRow(y, row.data(), format);
   }
@@ -219,6 +245,7 @@ TDecodeResult DecodeMagick(const std::string& path, const char* coder, TPictureS
   if (!file) return TDecodeResult::Failed;
   const bool bitmap = std::strcmp(coder, "BMP") == 0;
   const bool alphaAllowed = !bitmap || BitmapBitCount(file.get(), true) == 32;
+  const TMagickReading reading(sink);
   return Deliver(ReadMagick(file.get(), nullptr, coder, 0).get(), sink, alphaAllowed);
 }
 
@@ -231,6 +258,7 @@ TDecodeResult DecodeDib(const std::string& path, TPictureSink& sink) {
   const bool full = std::fread(magic, 1, 2, file.get()) == 2 && magic[0] == 'B' && magic[1] == 'M';
   std::rewind(file.get());
   const bool alphaAllowed = BitmapBitCount(file.get(), full) == 32;
+  const TMagickReading reading(sink);
   return Deliver(ReadMagick(file.get(), nullptr, full ? "BMP" : "DIB", 0).get(), sink, alphaAllowed);
 }
 
@@ -246,6 +274,7 @@ TDecodeResult DecodeScr(const std::string& path, TPictureSink& sink) {
   std::vector<unsigned char> bytes(static_cast<std::size_t>(size));
   if (std::fread(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) return TDecodeResult::Failed;
   if (bytes[0] == 0xCD) bytes[0] = 0x0A;
+  const TMagickReading reading(sink);
   return Deliver(ReadMagick(nullptr, &bytes, "PCX", 0).get(), sink);
 }
 
@@ -254,8 +283,9 @@ TDecodeResult DecodeScr(const std::string& path, TPictureSink& sink) {
 TDecodeResult DecodePcd(const std::string& path, TPictureSink& sink) {
   TFile file = Open(path);
   if (!file) return TDecodeResult::Failed;
+  const TMagickReading reading(sink);
   TImage image = ReadMagick(file.get(), nullptr, "PCD", 5);
-  if (!image) {
+  if (!image && !sink.Cancelled()) {
     std::rewind(file.get());
     image = ReadMagick(file.get(), nullptr, "PCD", 3);
   }

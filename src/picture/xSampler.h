@@ -8,6 +8,7 @@
 // The target is filled with white first; a pixel with alpha is blended over that white, so
 // what a transparent picture gives depends on its file alone.
 
+#include <functional>
 #include <vector>
 
 #include "xBitmap.h"
@@ -22,6 +23,10 @@ public:
   int LastWantedRow() const override;
   int NextWantedRow(int y) const override;
   void PutRow(int y, const std::uint8_t* pixels, TPixelFormat format) override;
+  bool Cancelled() const override { return Cancel && Cancel(); }
+
+  // What Cancelled asks; none: never.
+  std::function<bool()> Cancel;
 
   int SourceWidth() const { return Width; }
   int SourceHeight() const { return Height; }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 
@@ -17,6 +19,7 @@
 #include "xTestFiles.h"
 
 namespace fs = std::filesystem;
+using TClock = std::chrono::steady_clock;
 
 TEST(PictureDecision, ThresholdsByTolerance) {
   const int direct[] = {98, 95, 92, 90, 87, 84, 81, 78, 76, 73, 70};
@@ -189,6 +192,52 @@ TEST_F(PictureSearch, StopWhilePreparingAbortsTheSearch) {
   EXPECT_EQ(engine->LastError, "Processing aborted!");
   EXPECT_TRUE(engine->NeedRescan);
   EXPECT_TRUE(engine->Options.PicsComp) << "the visual option is back";
+}
+
+TEST_F(PictureSearch, PhotosCutShortAreNotGroupedByTheirGreyRest) {
+  // Cut right after their headers: decoded anyway, both would be the same grey field, alike even at
+  // tolerance 0.
+  const struct {
+    const char* Name;
+    TTestImage Image;
+  } photos[] = {{"a.jpg", PhotoLikeImage(320, 240)}, {"b.jpg", NoiseImage(320, 240, 4)}};
+  for (const auto& photo : photos) {
+    const std::string whole = Home.File(photo.Name);
+    WriteJpeg(whole, photo.Image, 90);
+    WriteBytes(Tree.File(photo.Name), CutJpegScan(ReadBytes(whole), 0, 0.001));
+  }
+  auto engine = NewEngine();
+  engine->Options.Tolerance = 0;
+  ASSERT_TRUE(engine->Execute());
+  EXPECT_EQ(engine->GroupCount(), 0);
+  std::vector<std::string> warnings;
+  for (const auto& line : Log.Lines())
+    if (line.Level == llWarning) warnings.push_back(line.Text);
+  EXPECT_EQ(warnings, (std::vector<std::string>{"Failed to load \"" + Tree.File("a.jpg") + "\"",
+                                                "Failed to load \"" + Tree.File("b.jpg") + "\""}));
+}
+
+TEST_F(PictureSearch, AStopIsHeardWhileAPictureDecodes) {
+  // Undisturbed, this picture takes seconds to decode (499 scans over 16 megapixels): a search
+  // that ends within a second of the stop was stopped inside the decoder. On one thread the
+  // front end's events must run from inside the decode; with workers, they must be told.
+  WriteManyScansJpeg(Tree.File("a.jpg"), 4096, 4096, 499);
+  Picture("b.png", PhotoLikeImage(64, 64));
+  for (const bool parallel : {false, true}) {
+    auto engine = NewEngine();
+    engine->Options.Cache = false;
+    engine->ParallelPreparation = parallel;
+    const auto stop = TClock::now() + std::chrono::milliseconds(100);  // the scan takes a moment
+    engine->OnPumpEvents = [&] {
+      if (TClock::now() >= stop) engine->Stop();
+    };
+    EXPECT_FALSE(engine->Execute()) << parallel;
+    const auto end = TClock::now();
+    EXPECT_EQ(engine->LastError, "Processing aborted!") << parallel;
+    EXPECT_LT(end - stop, std::chrono::seconds(1)) << parallel;
+    EXPECT_FALSE(engine->Files(0)->Failed) << "a stopped decode is no failed picture";
+  }
+  for (const auto& line : Log.Lines()) EXPECT_NE(line.Level, llWarning) << line.Text;
 }
 
 TEST_F(PictureSearch, TheCacheSparesTheSecondSearchAllDecoding) {

@@ -8,12 +8,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <stdexcept>
 
 #include <Magick++.h>
 #include <jpeglib.h>
 #include <png.h>
+#include <zlib.h>
 
 TTempDir::TTempDir() {
   std::string pattern = (std::filesystem::temp_directory_path() / "twinsifter-test-XXXXXX").string();
@@ -165,4 +167,156 @@ void WriteMagick(const std::string& path, const TTestImage& image, const std::st
   Magick::Image picture(static_cast<unsigned>(image.Width), static_cast<unsigned>(image.Height), "RGB",
                         Magick::CharPixel, image.Rgb.data());
   picture.write(coder + ":" + path);
+}
+
+namespace {
+
+// Entropy-coded bits, most significant first, with a zero byte after every 0xFF.
+class TJpegBits {
+public:
+  explicit TJpegBits(std::string& out) : Out(out) {}
+  void Put(unsigned value, int count) {
+    for (int i = count - 1; i >= 0; --i) {
+      Byte = static_cast<unsigned char>(Byte << 1 | ((value >> i) & 1));
+      if (++Filled == 8) Flush();
+    }
+  }
+  void Finish() {  // padded with ones
+    while (Filled != 0) Put(1, 1);
+  }
+
+private:
+  void Flush() {
+    Out += static_cast<char>(Byte);
+    if (Byte == 0xFF) Out += '\0';
+    Byte = 0;
+    Filled = 0;
+  }
+  std::string& Out;
+  unsigned char Byte = 0;
+  int Filled = 0;
+};
+
+void PutMarker(std::string& out, unsigned marker, const std::string& body) {
+  out += static_cast<char>(0xFF);
+  out += static_cast<char>(marker);
+  const std::size_t length = body.size() + 2;
+  out += static_cast<char>(length >> 8);
+  out += static_cast<char>(length & 0xFF);
+  out += body;
+}
+
+std::string Bytes(std::initializer_list<int> values) {
+  std::string bytes;
+  for (const int v : values) bytes += static_cast<char>(v);
+  return bytes;
+}
+
+}  // namespace
+
+void WriteManyScansJpeg(const std::string& path, int width, int height, int scans) {
+  constexpr int MaxAl = 13;  // the deepest bit plane libjpeg accepts
+  if (scans < 1 || scans > 1 + 3 * 63 * (MaxAl + 1)) throw std::invalid_argument("scan count");
+  const long blocks = static_cast<long>((width + 7) / 8) * ((height + 7) / 8);
+  std::string out = Bytes({0xFF, 0xD8});
+  PutMarker(out, 0xDB, std::string(1, '\0') + std::string(64, '\1'));
+  PutMarker(out, 0xC2, Bytes({8, height >> 8, height & 0xFF, width >> 8, width & 0xFF, 3, 1, 0x11, 0, 2, 0x11, 0, 3,
+                              0x11, 0}));
+  // DC: one code, "0", for a difference of nothing. AC: the fifteen end-of-band runs, four bits each.
+  std::string tables = Bytes({0x00, 1}) + std::string(15, '\0') + Bytes({0});
+  tables += Bytes({0x10, 0, 0, 0, 15}) + std::string(12, '\0');
+  for (int r = 0; r < 15; ++r) tables += static_cast<char>(r << 4);
+  PutMarker(out, 0xC4, tables);
+  // Every DC difference is zero: a flat grey picture.
+  PutMarker(out, 0xDA, Bytes({3, 1, 0, 2, 0, 3, 0, 0, 0, 0}));
+  {
+    TJpegBits bits(out);
+    for (long b = 0; b < 3 * blocks; ++b) bits.Put(0, 1);
+    bits.Finish();
+  }
+  // Then each coefficient of each component alone, from the top bit plane down.
+  int written = 1;
+  for (int al = MaxAl; al >= 0 && written < scans; --al)
+    for (int k = 1; k <= 63 && written < scans; ++k)
+      for (int c = 1; c <= 3 && written < scans; ++c, ++written) {
+        const int ah = al == MaxAl ? 0 : al + 1;
+        PutMarker(out, 0xDA, Bytes({1, c, 0, k, k, ah << 4 | al}));
+        TJpegBits bits(out);
+        for (long left = blocks; left > 0;) {  // all blocks end at once, in runs of up to 32,767
+          const long run = std::min(left, 32767L);
+          int r = 0;
+          while ((2L << r) <= run) ++r;
+          bits.Put(static_cast<unsigned>(r), 4);
+          bits.Put(static_cast<unsigned>(run - (1L << r)), r);
+          left -= run;
+        }
+        bits.Finish();
+      }
+  out += Bytes({0xFF, 0xD9});
+  WriteBytes(path, out);
+}
+
+std::string CutJpegScan(const std::string& jpeg, int scan, double kept) {
+  std::size_t sos = std::string::npos;
+  for (int i = 0; i <= scan; ++i) {
+    sos = jpeg.find("\xFF\xDA", sos == std::string::npos ? 0 : sos + 2);
+    if (sos == std::string::npos || sos + 4 > jpeg.size()) throw std::invalid_argument("no such scan");
+  }
+  const std::size_t start = sos + 2 + (static_cast<unsigned char>(jpeg[sos + 2]) << 8 | static_cast<unsigned char>(jpeg[sos + 3]));
+  // The data ends at the first marker other than a stuffed zero or a restart marker.
+  std::size_t end = start;
+  for (; end + 1 < jpeg.size(); ++end) {
+    const auto next = static_cast<unsigned char>(jpeg[end + 1]);
+    if (static_cast<unsigned char>(jpeg[end]) == 0xFF && next != 0 && (next < 0xD0 || next > 0xD7)) break;
+  }
+  const auto cut = start + static_cast<std::size_t>(static_cast<double>(end - start) * kept);
+  return jpeg.substr(0, cut) + "\xFF\xD9";
+}
+
+void WriteLargePng(const std::string& path, int width, int height) {
+  constexpr int UnitRows = 16;
+  if (height % UnitRows != 0) throw std::invalid_argument("height");
+  // One unit of rows, compressed on its own and flushed to a byte boundary, repeated: the
+  // copies need nothing of each other.
+  const std::size_t rowBytes = 1 + static_cast<std::size_t>(width) * 3;
+  std::string rows;
+  for (int y = 0; y < UnitRows; ++y) rows += '\4' + std::string(rowBytes - 1, '\x40');
+  z_stream stream{};
+  if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) throw std::runtime_error("zlib");
+  std::string unit(deflateBound(&stream, rows.size()) + 64, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(rows.data());
+  stream.avail_in = static_cast<uInt>(rows.size());
+  stream.next_out = reinterpret_cast<Bytef*>(unit.data());
+  stream.avail_out = static_cast<uInt>(unit.size());
+  if (deflate(&stream, Z_FULL_FLUSH) != Z_OK || stream.avail_in != 0) throw std::runtime_error("zlib");
+  unit.resize(unit.size() - stream.avail_out);
+  deflateEnd(&stream);
+  const uLong unitAdler = adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef*>(rows.data()),
+                                  static_cast<uInt>(rows.size()));
+  uLong adler = adler32(0, nullptr, 0);
+
+  std::string out("\x89PNG\r\n\x1A\n", 8);
+  auto chunk = [&out](const char* type, const std::string& data) {
+    for (int i = 3; i >= 0; --i) out += static_cast<char>(data.size() >> (8 * i));
+    const std::string body = std::string(type, 4) + data;
+    out += body;
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(body.data()), static_cast<uInt>(body.size()));
+    for (int i = 3; i >= 0; --i) out += static_cast<char>(crc >> (8 * i));
+  };
+  auto be32 = [](unsigned long v) { return Bytes({int(v >> 24 & 0xFF), int(v >> 16 & 0xFF), int(v >> 8 & 0xFF), int(v & 0xFF)}); };
+  chunk("IHDR", be32(static_cast<unsigned long>(width)) + be32(static_cast<unsigned long>(height)) + Bytes({8, 2, 0, 0, 0}));
+  std::string data = Bytes({0x78, 0xDA});
+  for (int u = 0; u < height / UnitRows; ++u) {
+    data += unit;
+    adler = adler32_combine(adler, unitAdler, static_cast<z_off_t>(rows.size()));
+    if (data.size() > (1U << 20)) {
+      chunk("IDAT", data);
+      data.clear();
+    }
+  }
+  data += Bytes({0x03, 0x00});  // an empty final block
+  data += be32(adler);
+  chunk("IDAT", data);
+  chunk("IEND", "");
+  WriteBytes(path, out);
 }

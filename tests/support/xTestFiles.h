@@ -62,3 +62,14 @@ void WriteMagick(const std::string& path, const TTestImage& image, const std::st
 inline void PrintTo(const TLogCapture::TLine& line, std::ostream* out) {
   *out << "{\"" << line.Text << "\", level " << int(line.Level) << (line.Quiet ? ", quiet}" : "}");
 }
+
+// A progressive JPEG of three grey components whose coefficients are sent one at a time, bit
+// plane by bit plane: `scans` scans (at most 2,647) that libjpeg must each take in over the
+// whole picture. Written directly, so that even a large one takes no time to make.
+void WriteManyScansJpeg(const std::string& path, int width, int height, int scans);
+// A JPEG cut inside the coded data of its scan number `scan` (from 0), after the given share
+// of it, with the end marker put back: what a repair tool makes of a file that was cut short.
+std::string CutJpegScan(const std::string& jpeg, int scan, double kept);
+// A large RGB PNG of Paeth-filtered rows: each row costs its decoder the full work, while the
+// file stays small and quick to write. Height a multiple of 16.
+void WriteLargePng(const std::string& path, int width, int height);
