@@ -2,7 +2,8 @@
 # finds its data in ../share/twinsifter beside its bin folder (see ShippedPath).
 include(GNUInstallDirs)
 
-install(TARGETS twinsifter twinsifter-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# The decoding helper sits beside the programs, where they look for it.
+install(TARGETS twinsifter twinsifter-cli twinsifter-decode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 set(TS_DATA_DIR ${CMAKE_INSTALL_DATADIR}/twinsifter)
 install(FILES ${PROJECT_SOURCE_DIR}/data/Twinsifter.tip DESTINATION ${TS_DATA_DIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/data/help/ DESTINATION ${TS_DATA_DIR}/help OPTIONAL)

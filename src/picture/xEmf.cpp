@@ -106,17 +106,30 @@ struct TUnref {
   void operator()(RsvgHandle* handle) const { g_object_unref(handle); }
 };
 
-}  // namespace
-
-TDecodeResult DecodeEmf(const std::string& path, TPictureSink& sink) {
+TDecodeResult ReadChecked(const std::string& path, std::vector<std::uint8_t>& bytes, int& width, int& height) {
   TFileReader file(path);
   if (!file.Good() || file.Size() > MaxEmfBytes) return TDecodeResult::Failed;
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(file.Size()));
+  bytes.resize(static_cast<std::size_t>(file.Size()));
   if (!file.Read(bytes.data(), file.Size()) || !WellFormed(bytes)) return TDecodeResult::Failed;
-  int width = 0, height = 0;
   if (!FrameSize(bytes, width, height)) return TDecodeResult::Failed;
   if (width <= 0 || height <= 0) return TDecodeResult::Empty;
   if (width > MaxSide || height > MaxSide) return TDecodeResult::Failed;
+  return TDecodeResult::Ok;
+}
+
+}  // namespace
+
+TDecodeResult CheckEmf(const std::string& path) {
+  std::vector<std::uint8_t> bytes;
+  int width = 0, height = 0;
+  return ReadChecked(path, bytes, width, height);
+}
+
+TDecodeResult DecodeEmf(const std::string& path, TPictureSink& sink) {
+  std::vector<std::uint8_t> bytes;
+  int width = 0, height = 0;
+  if (const TDecodeResult checked = ReadChecked(path, bytes, width, height); checked != TDecodeResult::Ok)
+    return checked;
   std::string svg;
   if (!ToSvg(bytes, width, height, svg)) return TDecodeResult::Failed;
 

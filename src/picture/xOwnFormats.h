@@ -12,6 +12,9 @@ TDecodeResult DecodePsd(const std::string& path, TPictureSink& sink);  // psd, p
 TDecodeResult DecodeCel(const std::string& path, TPictureSink& sink);  // cel, pic: Autodesk Animator
 TDecodeResult DecodePsp(const std::string& path, TPictureSink& sink);  // psp: Paint Shop Pro
 TDecodeResult DecodeEmf(const std::string& path, TPictureSink& sink);  // emf: enhanced metafiles
+// Our own checks of a metafile's structure and size, without the converter: Ok when it is worth
+// handing to DecodeEmf, else what DecodeEmf would give.
+TDecodeResult CheckEmf(const std::string& path);
 
 // Reads a file with every length checked against what is left of it. A failed read or seek
 // makes the reader bad for good; numbers read after that are 0, so a reader may read a whole

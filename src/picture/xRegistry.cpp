@@ -18,6 +18,7 @@
 
 #include <magick/api.h>
 
+#include "xDecodeHelper.h"
 #include "xOwnFormats.h"
 #include "xPicDecode.h"
 
@@ -40,6 +41,7 @@ enum class TReader {
 struct TFormat {
   TReader Reader;
   const char* Coder;  // GraphicsMagick's coder for the readers that use it
+  bool Helper = false;  // decoded in the bounded helper process
 };
 
 const std::map<std::string, TFormat>& Formats() {
@@ -49,8 +51,8 @@ const std::map<std::string, TFormat>& Formats() {
       {".rle", {TReader::Magick, "BMP"}},
       {".dib", {TReader::Dib, nullptr}},
       {".ico", {TReader::Magick, "ICO"}},
-      {".wmf", {TReader::Magick, "WMF"}},
-      {".emf", {TReader::Emf, nullptr}},
+      {".wmf", {TReader::Magick, "WMF", true}},
+      {".emf", {TReader::Emf, nullptr, true}},
       {".jfif", {TReader::Jpeg, nullptr}},
       {".jpg", {TReader::Jpeg, nullptr}},
       {".jpe", {TReader::Jpeg, nullptr}},
@@ -65,7 +67,7 @@ const std::map<std::string, TFormat>& Formats() {
       {".tiff", {TReader::Magick, "TIFF"}},
       {".tif", {TReader::Magick, "TIFF"}},
       {".fax", {TReader::Magick, "TIFF"}},
-      {".eps", {TReader::Delegate, "EPS"}},
+      {".eps", {TReader::Delegate, "EPS", true}},
       {".pcx", {TReader::Magick, "PCX"}},
       {".pcc", {TReader::Magick, "PCX"}},
       {".scr", {TReader::Scr, "PCX"}},
@@ -294,14 +296,15 @@ TDecodeResult DecodePcd(const std::string& path, TPictureSink& sink) {
 
 // Ghostscript renders whatever it is given, even nothing, as a page: only PostScript goes to it,
 // plain or behind the binary header of DOS EPS files.
-TDecodeResult DecodePostScript(const std::string& path, const char* coder, TPictureSink& sink) {
+bool IsPostScript(const std::string& path) {
   TFile file = Open(path);
   unsigned char magic[4] = {};
-  if (!file || std::fread(magic, 1, 4, file.get()) != 4) return TDecodeResult::Failed;
-  const bool plain = std::memcmp(magic, "%!PS", 4) == 0;
-  const bool binary = std::memcmp(magic, "\xC5\xD0\xD3\xC6", 4) == 0;
-  if (!plain && !binary) return TDecodeResult::Failed;
-  file.reset();
+  if (!file || std::fread(magic, 1, 4, file.get()) != 4) return false;
+  return std::memcmp(magic, "%!PS", 4) == 0 || std::memcmp(magic, "\xC5\xD0\xD3\xC6", 4) == 0;
+}
+
+TDecodeResult DecodePostScript(const std::string& path, const char* coder, TPictureSink& sink) {
+  if (!IsPostScript(path)) return TDecodeResult::Failed;
   return Deliver(ReadMagick(nullptr, nullptr, coder, 0, path).get(), sink);
 }
 
@@ -319,7 +322,23 @@ std::string LowerExtension(const std::string& fileName) {
 
 bool IsPictureExtension(const std::string& lowerExtension) { return Formats().count(lowerExtension) != 0; }
 
+bool DecodesInHelper(const std::string& extension) {
+  const auto found = Formats().find(extension);
+  return found != Formats().end() && found->second.Helper;
+}
+
 TDecodeResult DecodeRegistry(const std::string& path, const std::string& extension, TPictureSink& sink) {
+  if (!DecodesInHelper(extension)) return DecodeInProcess(path, extension, sink);
+  // Our own checks first: most files that fail them are no pictures at all, and starting a
+  // helper for them costs far more than reading them.
+  const TReader reader = Formats().at(extension).Reader;
+  if (reader == TReader::Delegate && !IsPostScript(path)) return TDecodeResult::Failed;
+  if (reader == TReader::Emf)
+    if (const TDecodeResult checked = CheckEmf(path); checked != TDecodeResult::Ok) return checked;
+  return DecodeInHelper(path, extension, sink);
+}
+
+TDecodeResult DecodeInProcess(const std::string& path, const std::string& extension, TPictureSink& sink) {
   const auto found = Formats().find(extension);
   if (found == Formats().end()) return TDecodeResult::Failed;
   switch (found->second.Reader) {

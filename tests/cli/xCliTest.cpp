@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 
 #include <cstdio>
 #include <chrono>
@@ -64,6 +66,57 @@ std::vector<int> ArrayAfter(const std::string& json, const std::string& key) {
   }
   return numbers;
 }
+
+// True when `text` is exactly one JSON value and white space.
+class TJsonChecker {
+public:
+  static bool Valid(const std::string& text) {
+    TJsonChecker checker{text};
+    return checker.Value() && (checker.Space(), checker.At == text.size());
+  }
+
+private:
+  explicit TJsonChecker(const std::string& text) : Text(text) {}
+  void Space() {
+    while (At < Text.size() && std::isspace(static_cast<unsigned char>(Text[At]))) ++At;
+  }
+  bool Eat(char c) {
+    Space();
+    return At < Text.size() && Text[At] == c && (++At, true);
+  }
+  bool Value() {
+    Space();
+    if (At >= Text.size()) return false;
+    const char c = Text[At];
+    if (c == '{' || c == '[') return Items(c == '{' ? '}' : ']', c == '{');
+    if (c == '"') return String();
+    for (const char* word : {"true", "false", "null"})
+      if (Text.compare(At, std::strlen(word), word) == 0) return (At += std::strlen(word), true);
+    const std::size_t start = At;
+    while (At < Text.size() && std::strchr("+-.eE0123456789", Text[At])) ++At;
+    return At > start;
+  }
+  bool Items(char close, bool object) {
+    ++At;
+    if (Eat(close)) return true;
+    do {
+      if (object && !(Space(), String() && Eat(':'))) return false;
+      if (!Value()) return false;
+    } while (Eat(','));
+    return Eat(close);
+  }
+  bool String() {
+    if (At >= Text.size() || Text[At] != '"') return false;
+    for (++At; At < Text.size(); ++At) {
+      if (Text[At] == '\\') ++At;
+      else if (Text[At] == '"') return (++At, true);
+      else if (static_cast<unsigned char>(Text[At]) < 0x20) return false;
+    }
+    return false;
+  }
+  const std::string& Text;
+  std::size_t At = 0;
+};
 
 }  // namespace
 
@@ -193,6 +246,24 @@ TEST_F(CliSearch, JsonHoldsEveryMemberAndEscapesNames) {
   // The log goes to stderr with the console's prefixes.
   EXPECT_NE(run.Err.find("INFO :  6 files found\n"), std::string::npos) << run.Err;
   EXPECT_NE(run.Err.find("INFO :  2 duplicates groups found\n"), std::string::npos) << run.Err;
+}
+
+// Pictures the libraries choke on, or whose interpreter prints its errors on stdout, are
+// warnings on stderr; stdout stays one JSON object.
+TEST_F(CliSearch, BrokenPicturesLeaveTheJsonAlone) {
+  const std::string pictures = Dir.File("pictures");
+  std::filesystem::create_directories(pictures);
+  WriteBytes(pictures + "/broken.eps", "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\nnosuchoperator\n");
+  WriteBytes(pictures + "/broken.wmf", std::string("\xD7\xCD\xC6\x9A", 4) + std::string(18, '\x01') + "not a metafile");
+  WritePng(pictures + "/a.png", TTestImage(40, 30, 200, 30, 30));
+  WritePng(pictures + "/b.png", TTestImage(40, 30, 200, 30, 30));
+  const TRun run = RunCli("--json --visual " + Quote(pictures), Dir);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_TRUE(TJsonChecker::Valid(run.Out)) << run.Out;
+  EXPECT_EQ(run.Out.rfind("{\"files\": 4, ", 0), 0U) << run.Out;
+  for (const char* name : {"broken.eps", "broken.wmf"})
+    EXPECT_NE(run.Err.find("WARNING :  Failed to load \"" + pictures + "/" + name + "\"\n"), std::string::npos)
+        << run.Err;
 }
 
 TEST_F(CliSearch, SavedOptionsApplyAndAreNeverWritten) {

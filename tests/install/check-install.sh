@@ -11,7 +11,7 @@ prefix=$work/usr
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
-for file in bin/twinsifter bin/twinsifter-cli share/twinsifter/Twinsifter.tip \
+for file in bin/twinsifter bin/twinsifter-cli bin/twinsifter-decode share/twinsifter/Twinsifter.tip \
             share/applications/twinsifter.desktop share/icons/hicolor/scalable/apps/twinsifter.svg; do
   [[ -s $prefix/$file ]] || fail "$file is not installed"
 done
