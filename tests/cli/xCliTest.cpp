@@ -266,6 +266,43 @@ TEST_F(CliSearch, BrokenPicturesLeaveTheJsonAlone) {
         << run.Err;
 }
 
+// Every kind of hostile or broken picture in one folder: the search ends in bounded time, the
+// good pictures are grouped as they would be alone, and stdout holds the JSON and nothing else.
+TEST_F(CliSearch, AFolderOfHostilePicturesStillGivesItsGroups) {
+  namespace fs = std::filesystem;
+  const std::string pictures = Dir.File("hostile");
+  fs::create_directories(pictures);
+  auto eps = [](const std::string& box, const std::string& body) {
+    return "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 " + box + "\n" + body + "\n";
+  };
+  WriteBytes(pictures + "/endless.eps", eps("10 10", "{ } loop"));
+  WriteBytes(pictures + "/huge.eps", eps("2000000 2000000", "0 0 moveto 10 10 lineto stroke showpage"));
+  WriteBytes(pictures + "/writer.eps", eps("10 10", "(" + Dir.File("written") + ") (w) file dup (x) writestring closefile"));
+  WriteBytes(pictures + "/broken.wmf", std::string("\xD7\xCD\xC6\x9A", 4) + std::string(18, '\x01') + "not a metafile");
+  WriteManyScansJpeg(pictures + "/scans.jpg", 64, 64, 2647);
+  for (const int seed : {1, 2}) {
+    WriteJpeg(Dir.File("whole.jpg"), NoiseImage(64, 48, static_cast<unsigned>(seed)), 90);
+    WriteBytes(pictures + "/cut" + std::to_string(seed) + ".jpg", CutJpegScan(ReadBytes(Dir.File("whole.jpg")), 0, 0.05));
+  }
+  const TTestImage photo = PhotoLikeImage(80, 60);
+  WritePng(pictures + "/photo.png", photo);
+  WriteJpeg(pictures + "/photo copy.jpg", photo, 95);
+  const auto start = std::chrono::steady_clock::now();
+  const TRun run = RunCli("--json --visual --no-cache " + Quote(pictures), Dir);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_LT(seconds, 60) << "bounded: each hostile picture stops at its limits";
+  EXPECT_TRUE(TJsonChecker::Valid(run.Out)) << run.Out;
+  const std::size_t group = run.Out.find("\"groups\": [{\"members\": [{\"path\": " + JsonString(pictures + "/photo.png"));
+  EXPECT_NE(group, std::string::npos) << run.Out;
+  EXPECT_NE(run.Out.find("}, {\"path\": " + JsonString(pictures + "/photo copy.jpg"), group), std::string::npos) << run.Out;
+  EXPECT_EQ(run.Out.find("{\"members\"", run.Out.find("{\"members\"") + 1), std::string::npos) << "one group only";
+  for (const char* name : {"endless.eps", "huge.eps", "writer.eps", "broken.wmf", "scans.jpg", "cut1.jpg", "cut2.jpg"})
+    EXPECT_NE(run.Err.find("WARNING :  Failed to load \"" + pictures + "/" + name + "\"\n"), std::string::npos)
+        << name << " in\n" << run.Err;
+  EXPECT_FALSE(fs::exists(Dir.File("written")));
+}
+
 TEST_F(CliSearch, SavedOptionsApplyAndAreNeverWritten) {
   const std::string home = Dir.File("saved");
   std::filesystem::create_directories(home);
