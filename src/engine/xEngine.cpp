@@ -5,10 +5,10 @@
 #include <sys/stat.h>
 
 #include <chrono>
-#include <cstdlib>
 
 #include "xAssert.h"
 #include "xLog.h"
+#include "xNoFollow.h"
 #include "xStorage.h"
 
 namespace {
@@ -24,11 +24,8 @@ const std::string Rule(59, '-');
 // paths that removing files can walk without following any link. A folder that cannot be
 // resolved is scanned as given, which reports it.
 std::string WithoutLinks(const std::string& folder) {
-  char* real = ::realpath(folder.c_str(), nullptr);
-  if (!real) return folder;
-  std::string path = real;
-  std::free(real);
-  return path;
+  const std::string real = RealPath(folder);
+  return real.empty() ? folder : real;
 }
 
 }  // namespace

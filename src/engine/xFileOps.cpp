@@ -1,13 +1,9 @@
 // File operations on results: dropping records, showing, opening; the process priority.
 // Removing files is xRemoval.cpp's.
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <system_error>
 #include <unordered_set>
 #include <vector>
 

@@ -9,9 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <set>
 #include <system_error>
 
@@ -241,16 +239,16 @@ TRemovalOutcome TEngine::ExecuteRemoval(const TRemovalPlan& plan) {
   TFd destination;
   std::string destinationPath;
   if (plan.Kind == TRemovalKind::Move) {
-    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(plan.Folder.c_str(), nullptr), &std::free);
+    const std::string real = RealPath(plan.Folder);
     std::string error;
     struct stat info {};
-    if (!real || !OpenFolderNoFollow(real.get(), destination, error) || ::fstat(destination.Get(), &info) != 0) {
+    if (real.empty() || !OpenFolderNoFollow(real, destination, error) || ::fstat(destination.Get(), &info) != 0) {
       LastError = "Folder \"" + plan.Folder + "\" is not found!";
       LogWarning(LastError);
       outcome.Skipped = static_cast<int>(plan.Steps.size());
       return outcome;
     }
-    destinationPath = real.get();
+    destinationPath = real;
   }
   // What a move must never replace: every member of the results, and what earlier moves put down.
   std::set<std::pair<std::uint64_t, std::uint64_t>> results = Placed_;
@@ -357,7 +355,6 @@ TRemovalOutcome TEngine::ExecuteRemoval(const TRemovalPlan& plan) {
     }
     if (!done) continue;
     ++outcome.Done;
-    if (record->Group) record->Group->Remove(record);
     removed.push_back(record);
   }
   DropRecords(removed);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <system_error>
 
 TFd::~TFd() {
@@ -75,14 +76,33 @@ bool OpenFolderNoFollow(const std::string& path, TFd& folder, std::string& error
   return true;
 }
 
-bool OpenParentNoFollow(const std::string& path, TFd& folder, std::string& name, std::string& error) {
+namespace {
+
+// The folder and the name of a full file path.
+bool SplitFullPath(const std::string& path, std::string& folder, std::string& name, std::string& error) {
   if (!IsFullFilePath(path)) {
     error = "not a full path";
     return false;
   }
   const std::size_t slash = path.rfind('/');
   name = path.substr(slash + 1);
-  return OpenFolderNoFollow(slash == 0 ? "/" : path.substr(0, slash), folder, error);
+  folder = slash == 0 ? "/" : path.substr(0, slash);
+  return true;
+}
+
+}  // namespace
+
+std::string RealPath(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return {};
+  std::string resolved = real;
+  std::free(real);
+  return resolved;
+}
+
+bool OpenParentNoFollow(const std::string& path, TFd& folder, std::string& name, std::string& error) {
+  std::string parent;
+  return SplitFullPath(path, parent, name, error) && OpenFolderNoFollow(parent, folder, error);
 }
 
 bool TFolderCache::OpenFolder(const std::string& path, int& folder, std::string& error) {
@@ -101,11 +121,6 @@ bool TFolderCache::OpenFolder(const std::string& path, int& folder, std::string&
 }
 
 bool TFolderCache::OpenParent(const std::string& path, int& folder, std::string& name, std::string& error) {
-  if (!IsFullFilePath(path)) {
-    error = "not a full path";
-    return false;
-  }
-  const std::size_t slash = path.rfind('/');
-  name = path.substr(slash + 1);
-  return OpenFolder(slash == 0 ? "/" : path.substr(0, slash), folder, error);
+  std::string parent;
+  return SplitFullPath(path, parent, name, error) && OpenFolder(parent, folder, error);
 }

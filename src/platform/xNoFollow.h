@@ -31,6 +31,9 @@ private:
   int Fd_ = -1;
 };
 
+// The path with every link resolved (realpath); empty when it cannot be resolved.
+std::string RealPath(const std::string& path);
+
 // A full path the search can have produced: absolute, no NUL byte, no "." or ".." step, and a
 // name after the last '/'. Empty steps ("//") are tolerated and skipped.
 bool IsFullFilePath(const std::string& path);

@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <memory>
 #include <system_error>
 
+#include "xNoFollow.h"
 #include "xPlatform.h"
 
 namespace {
@@ -229,17 +229,17 @@ bool MoveToTrash(const std::string& path, std::string& error, std::string* trash
     return false;
   }
   // The folder resolved, so that the filesystem's top folder and the path below it are right.
-  const std::unique_ptr<char, decltype(&std::free)> folder(::realpath(ParentOf(given).c_str(), nullptr), &std::free);
-  if (!folder) {
+  const std::string folder = RealPath(ParentOf(given));
+  if (folder.empty()) {
     error = Reason(errno);
     return false;
   }
-  const int fd = ::open(folder.get(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) {
     error = Reason(errno);
     return false;
   }
-  const bool moved = MoveToTrashAt(fd, name, Join(folder.get(), name), error, trashedAs);
+  const bool moved = MoveToTrashAt(fd, name, Join(folder, name), error, trashedAs);
   ::close(fd);
   return moved;
 }

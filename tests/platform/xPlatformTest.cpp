@@ -25,8 +25,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string RealPath(const std::string& path) { return fs::canonical(path).string(); }
-
 // What a desktop does to restore: the info file's Path, decoded, relative to the trash's
 // filesystem top when it is not absolute.
 std::string DecodePercent(const std::string& text) {
